@@ -1,0 +1,37 @@
+// The remote-console link: the UDP endpoint towards the game server and the
+// datagrams exchanged with it.
+#ifndef RCON_LINK_H
+#define RCON_LINK_H
+
+#include "platform/platform.h"
+
+/// One per run, owned by the script runner.
+struct rcon_link {
+  rcon_socket sock;
+  sockaddr_in server_addr;  // port and address in network byte order
+  const char* password;     // the command-line argument itself, not a copy
+};
+
+/// Opens the UDP socket and reads the server's "address:port" from
+/// \a endpoint, writing a zero byte over its first colon. Does no name
+/// lookup. Returns 1 on success, 0 on failure.
+int rcon_open(rcon_link* link, char* endpoint, const char* password);
+
+/// Shuts the link's socket down and closes it.
+void rcon_close(rcon_socket sock);
+
+/// Sends \a command to the server as one command datagram, or sends nothing
+/// when the datagram would not fit in RCON_SEND_MAX bytes.
+void rcon_send(const rcon_link* link, const char* command);
+
+/// Takes at most one datagram off the socket without waiting, and prints its
+/// text if it is a console-output reply from the server's own address and
+/// port. Returns 0 when the drain is to end (nothing waiting, a failed or
+/// oversized receive, an empty datagram or a reply with no text); otherwise
+/// the reply's text length, or the length of a datagram that is no reply.
+int rcon_poll(const rcon_link* link);
+
+/// Polls until rcon_poll() returns 0.
+void rcon_drain(const rcon_link* link);
+
+#endif

@@ -1,0 +1,61 @@
+// The few operating-system facilities that differ between Windows and POSIX.
+// Everything above this header is written once for both.
+#ifndef RCON_PLATFORM_H
+#define RCON_PLATFORM_H
+
+#include <stddef.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+typedef SOCKET rcon_socket;
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+typedef int rcon_socket;
+#endif
+
+/// Starts the socket library. Returns 1 on success, 0 on failure.
+int net_start();
+
+/// Stops the socket library again.
+void net_stop();
+
+/// Returns a new UDP socket, or a value that socket_ok() rejects.
+rcon_socket udp_socket_open();
+
+/// Returns 1 if \a sock is a socket, 0 for the failure value.
+int socket_ok(rcon_socket sock);
+
+/// Closes a socket that was never used.
+void socket_discard(rcon_socket sock);
+
+/// Shuts both directions of \a sock down and closes it.
+void socket_shutdown_close(rcon_socket sock);
+
+/// Sends \a len bytes of \a data as one datagram to \a to.
+void datagram_send(rcon_socket sock, const char* data, size_t len,
+                   const sockaddr_in* to);
+
+/// Returns 1 if a datagram (or an error) is waiting on \a sock, 0 otherwise;
+/// never waits.
+int socket_readable_now(rcon_socket sock);
+
+/// Receives one datagram of at most \a cap bytes into \a buf and its source
+/// into \a from. Returns its length, or -1 when the receive failed or the
+/// datagram was longer than \a cap (the datagram is then lost).
+long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from);
+
+/// Pauses for half a second, or less when a signal arrives.
+void pause_half_second();
+
+/// Installs \a handler for SIGABRT, SIGINT and SIGTERM for the whole run.
+void install_stop_handler(void (*handler)(int));
+
+/// Called first thing in the handler: where the runtime resets a signal to
+/// its default action before calling the handler, puts \a handler back.
+void keep_stop_handler(int sig, void (*handler)(int));
+
+/// Returns 1 if standard output is a terminal, 0 otherwise.
+int stdout_is_terminal();
+
+#endif

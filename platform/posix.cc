@@ -1,0 +1,87 @@
+// POSIX sockets, signals and sleeping behind platform.h.
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+// Sockets need no library start-up here.
+int net_start() { return 1; }
+
+void net_stop() {}
+
+rcon_socket udp_socket_open() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+
+int socket_ok(rcon_socket sock) { return sock >= 0; }
+
+void socket_discard(rcon_socket sock) { close(sock); }
+
+// An unconnected UDP socket fails the shutdown with ENOTCONN, so the socket
+// is closed whatever the shutdown returned.
+void socket_shutdown_close(rcon_socket sock) {
+  shutdown(sock, SHUT_RDWR);
+  close(sock);
+}
+
+void datagram_send(rcon_socket sock, const char* data, size_t len,
+                   const sockaddr_in* to) {
+  sendto(sock, data, len, 0, reinterpret_cast<const sockaddr*>(to), sizeof *to);
+}
+
+// poll() rather than select(): a descriptor above FD_SETSIZE, inherited from
+// a careless parent, must not overrun an fd_set.
+int socket_readable_now(rcon_socket sock) {
+  pollfd p = {sock, POLLIN, 0};
+  int n;
+  do n = poll(&p, 1, 0);
+  while (n < 0 && errno == EINTR);
+  return n > 0;
+}
+
+long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
+  iovec iov = {buf, cap};
+  msghdr msg;
+  memset(&msg, 0, sizeof msg);
+  memset(from, 0, sizeof *from);
+  msg.msg_name = from;
+  msg.msg_namelen = sizeof *from;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  // MSG_DONTWAIT: a datagram that poll() reported can still vanish (a bad
+  // checksum is found only now), and the program must not block then.
+  ssize_t n;
+  do n = recvmsg(sock, &msg, MSG_DONTWAIT);
+  while (n < 0 && errno == EINTR);
+  // The kernel cuts an oversized datagram to cap bytes and says so only
+  // through MSG_TRUNC; such a datagram counts as a failed receive.
+  if (n < 0 || (msg.msg_flags & MSG_TRUNC)) return -1;
+  return static_cast<long>(n);
+}
+
+// nanosleep() ends early on a signal, so a stop is seen at once.
+void pause_half_second() {
+  timespec half = {0, 500 * 1000 * 1000};
+  nanosleep(&half, nullptr);
+}
+
+// SA_RESTART keeps reads of the script and writes to stdout from failing
+// with EINTR; without SA_RESETHAND the handler stays for the whole run.
+void install_stop_handler(void (*handler)(int)) {
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = handler;
+  sa.sa_flags = SA_RESTART;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGABRT, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+// sigaction() handlers are not reset on delivery: nothing to put back.
+void keep_stop_handler(int, void (*)(int)) {}
+
+int stdout_is_terminal() { return isatty(STDOUT_FILENO); }

@@ -1,0 +1,41 @@
+#include "runner/script_commands.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "link/decimal.h"
+#include "platform/platform.h"
+#include "runner/stop_signal.h"
+
+enum { KEYWORD_LEN = 5 };
+
+// Returns the calendar clock in whole seconds, cut to 32 bits.
+static int32_t clock_seconds() {
+  return as_signed32(static_cast<uint32_t>(time(nullptr)));
+}
+
+// Returns when the clock has moved \a seconds on from its first reading, or
+// at a stop; prints the server's replies every half second meanwhile. The
+// end time wraps in 32 bits, so a sum past the clock's range ends at once.
+static void wait_seconds(const rcon_link* link, const char* seconds) {
+  uint32_t start = static_cast<uint32_t>(clock_seconds());
+  int32_t end = as_signed32(start + parse_decimal_wrapped(seconds));
+  if (stop_requested) return;
+  while (clock_seconds() < end) {
+    rcon_drain(link);
+    pause_half_second();
+    if (stop_requested) return;
+  }
+}
+
+void run_script_line(const rcon_link* link, const char* line) {
+  const char* argument = line + KEYWORD_LEN;
+  if (strncmp(line, "rcon ", KEYWORD_LEN) == 0)
+    rcon_send(link, argument);
+  else if (strncmp(line, "echo ", KEYWORD_LEN) == 0)
+    printf("%s\n", argument);
+  else if (strncmp(line, "wait ", KEYWORD_LEN) == 0)
+    wait_seconds(link, argument);
+}

@@ -1,0 +1,58 @@
+#include "runner/script_reader.h"
+
+void script_attach(script_reader* r, FILE* file) {
+  r->file = file;
+  r->at = r->len = 0;
+  r->ended = 0;
+}
+
+int script_open(script_reader* r, const char* path) {
+  // Binary: the text-mode rules are applied below, the same on every system.
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) return 0;
+  script_attach(r, file);
+  return 1;
+}
+
+void script_close(script_reader* r) { fclose(r->file); }
+
+// Returns 1 if an unread byte is in the chunk, refilling it if need be.
+static int have_byte(script_reader* r) {
+  if (r->at < r->len) return 1;
+  if (r->ended) return 0;
+  r->at = 0;
+  r->len = fread(r->chunk, 1, sizeof r->chunk, r->file);
+  // A read error ends the script as the end of the file does.
+  if (r->len == 0) r->ended = 1;
+  return r->len > 0;
+}
+
+// Returns the next byte as text mode delivers it, or -1 at the end.
+static int text_byte(script_reader* r) {
+  if (!have_byte(r)) return -1;
+  int c = r->chunk[r->at++];
+  if (c == 0x1A) {
+    r->ended = 1;
+    r->at = r->len;
+    return -1;
+  }
+  // Looking ahead refills the chunk, so a CR LF pair split across two
+  // reads still becomes one line feed.
+  if (c == '\r' && have_byte(r) && r->chunk[r->at] == '\n') {
+    r->at++;
+    return '\n';
+  }
+  return c;
+}
+
+int script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
+  size_t n = 0;
+  while (n < SCRIPT_LINE_MAX) {
+    int c = text_byte(r);
+    if (c < 0) break;
+    line[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  line[n] = '\0';
+  return n > 0;
+}

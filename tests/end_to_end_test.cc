@@ -1,0 +1,315 @@
+// Runs the built program against a stand-in server on a loopback port and
+// checks the bytes on the wire, the bytes on stdout and the exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/loopback.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string ff = "\xFF\xFF\xFF\xFF";
+const std::string header = ff + "print\n";
+const int DEADLINE_MS = 10000;
+
+long now_ms() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+// Returns the path of a new file holding \a bytes.
+std::string script_file(const std::string& bytes) {
+  static int count = 0;
+  std::string path = testing::TempDir() + "rcon-e2e-" + std::to_string(getpid()) + "-" +
+                     std::to_string(count++) + ".txt";
+  FILE* f = fopen(path.c_str(), "wb");
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+  return path;
+}
+
+// One run of the program, its stdout and stderr on pipes (or stdout on
+// \a out_fd), bounded by DEADLINE_MS.
+struct program {
+  pid_t pid = -1;
+  int out = -1, err = -1;
+  std::string stdout_text, stderr_text;
+  int status = -1;
+
+  explicit program(std::vector<std::string> args, int out_fd = -1) {
+    args.insert(args.begin(), RCON_SCRIPT_EXE);
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_fd >= 0 ? out_fd : out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    out = out_pipe[0];
+    err = err_pipe[0];
+  }
+
+  // Waits for the exit, reading both streams; kills the program at the deadline.
+  void finish() {
+    long deadline = now_ms() + DEADLINE_MS;
+    while (out >= 0 || err >= 0) {
+      pollfd p[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+      if (poll(p, 2, static_cast<int>(deadline - now_ms())) <= 0) break;
+      take(&out, &stdout_text, p[0].revents);
+      take(&err, &stderr_text, p[1].revents);
+    }
+    // The pipes close a moment before the exit can be collected.
+    bool exited;
+    while (!(exited = waitpid(pid, &status, WNOHANG) == pid) && now_ms() < deadline)
+      usleep(1000);
+    if (!exited) {
+      ADD_FAILURE() << "still running at the deadline";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+  }
+
+  static void take(int* fd, std::string* text, short revents) {
+    if (*fd < 0 || revents == 0) return;
+    char buf[4096];
+    ssize_t n = read(*fd, buf, sizeof buf);
+    if (n > 0) {
+      text->append(buf, static_cast<size_t>(n));
+      return;
+    }
+    close(*fd);
+    *fd = -1;
+  }
+
+  int exit_code() const {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+};
+
+// Returns true once \a pid catches SIGINT, as /proc shows, within the deadline.
+bool catches_sigint(pid_t pid) {
+  std::string path = "/proc/" + std::to_string(pid) + "/status";
+  for (long end = now_ms() + DEADLINE_MS; now_ms() < end; usleep(1000)) {
+    FILE* f = fopen(path.c_str(), "r");
+    char line[256];
+    unsigned long long caught = 0;
+    while (f && fgets(line, sizeof line, f))
+      if (sscanf(line, "SigCgt: %llx", &caught) == 1) break;
+    if (f) fclose(f);
+    if (caught & (1ull << (SIGINT - 1))) return true;
+  }
+  return false;
+}
+
+// Returns every datagram waiting on \a fd.
+std::vector<std::string> wire(int fd) {
+  std::vector<std::string> seen;
+  std::string d;
+  while (udp_receive(fd, &d, 0)) seen.push_back(d);
+  return seen;
+}
+
+std::string command(const std::string& password, const std::string& text) {
+  return ff + "rcon \"" + password + "\" " + text + '\0';
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_GE((server_ = udp_peer_open()).fd, 0); }
+  void TearDown() override { udp_peer_close(&server_); }
+  std::string endpoint() const { return endpoint_text(server_.addr); }
+  udp_peer server_;
+};
+
+TEST_F(EndToEnd, ExitsSilentlyOnWrongUsageAndMissingScript) {
+  std::string script = script_file("rcon x\necho y\n");
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {"three arguments", {endpoint(), "pw", "once"}, 1},
+      {"five arguments", {endpoint(), "pw", "once", script, "extra"}, 1},
+      {"no colon", {"127.0.0.1", "pw", "once", script}, 1},
+      {"missing script", {endpoint(), "pw", "once", script + ".missing"}, 0},
+  };
+  for (const auto& c : cases) {
+    program p(c.args);
+    p.finish();
+    EXPECT_EQ(p.exit_code(), c.status) << c.name;
+    EXPECT_EQ(p.stdout_text + p.stderr_text, "") << c.name;
+    EXPECT_TRUE(wire(server_.fd).empty()) << c.name;
+  }
+}
+
+TEST_F(EndToEnd, CarriesOutEachScriptLine) {
+  std::string long_rcon = "rcon " + std::string(1019, 'a');  // cut at 1024 characters
+  struct {
+    const char* name;
+    std::string script;
+    std::vector<std::string> wire;
+    std::string out;
+  } cases[] = {
+      {"rcon sends the rest of the line",
+       "rcon status\nrcon  two words\nrcon \nrcon 100% %s %n",
+       {command("pw", "status"), command("pw", " two words"), command("pw", ""),
+        command("pw", "100% %s %n")},
+       ""},
+      {"echo prints the rest and a line feed",
+       "echo hello\necho \necho\n",
+       {},
+       "hello\n\n"},
+      {"not commands", "RCON x\n rcon x\nrcon\tx\nrcon\n# note\n\necho\n", {}, ""},
+      {"CR LF line ends", "echo a\r\nrcon b\r\n", {command("pw", "b")}, "a\n"},
+      {"lone CR stays", "echo a\rb\n", {}, "a\rb\n"},
+      {"0x1A ends the script",
+       "echo a\n\x1A"
+       "echo b\n",
+       {},
+       "a\n"},
+      {"zero byte ends the line", std::string("echo a\0b\necho c\n", 16), {}, "a\nc\n"},
+      {"too long to send, then its tail", long_rcon + "echo tail\n", {}, "tail\n"},
+      {"waits that end at once",
+       "wait -5\nwait abc\nwait\nwait 0\necho done\n",
+       {},
+       "done\n"},
+      {"binary junk", std::string("\x01\xFE\x00\x7F\xFF\r\r\n\x80", 9), {}, ""},
+  };
+  for (const auto& c : cases) {
+    program p({endpoint(), "pw", "once", script_file(c.script)});
+    p.finish();
+    EXPECT_EQ(p.exit_code(), 0) << c.name;
+    EXPECT_EQ(p.stdout_text, c.out) << c.name;
+    EXPECT_EQ(p.stderr_text, "") << c.name;
+    EXPECT_EQ(wire(server_.fd), c.wire) << c.name;
+  }
+}
+
+TEST_F(EndToEnd, PrintsServerRepliesDuringAWaitAndNothingElse) {
+  udp_peer impostor = udp_peer_open();
+  program p(
+      {endpoint(), "pw", "once", script_file("rcon status\nwait 2\necho after\n")});
+  std::string got;
+  sockaddr_in client;
+  ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
+  EXPECT_EQ(got, command("pw", "status"));
+  udp_send(impostor.fd, header + "spoofed\n", client);
+  udp_send(server_.fd, header + "map: q\n", client);
+  udp_send(server_.fd, ff + "infoResponse\n", client);
+  udp_send(server_.fd, header + std::string(1600, 'x'), client);
+  udp_send(server_.fd, header + "no line feed", client);
+  p.finish();
+  EXPECT_EQ(p.exit_code(), 0);
+  EXPECT_EQ(p.stdout_text, "map: q\nno line feedafter\n");
+  udp_peer_close(&impostor);
+}
+
+TEST_F(EndToEnd, StopSignalEndsAWaitAndFlushesOutput) {
+  for (int sig : {SIGINT, SIGTERM, SIGABRT}) {
+    program p(
+        {endpoint(), "pw", "once",
+         script_file("echo before\nrcon sync\nwait 30\necho after\nrcon after\n")});
+    std::string got;
+    ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS)) << strsignal(sig);
+    kill(p.pid, sig);
+    kill(p.pid, sig);  // a second signal is caught as well
+    p.finish();
+    EXPECT_EQ(p.exit_code(), 0) << strsignal(sig);
+    EXPECT_EQ(p.stdout_text, "before\n") << strsignal(sig);
+    EXPECT_TRUE(wire(server_.fd).empty()) << strsignal(sig);
+  }
+}
+
+TEST_F(EndToEnd, LoopModeRunsUntilStopped) {
+  program ticking({endpoint(), "pw", "loop", script_file("rcon tick\n")});
+  std::string got;
+  for (int i = 0; i < 3; i++) {
+    ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS));
+    EXPECT_EQ(got, command("pw", "tick"));
+  }
+  kill(ticking.pid, SIGINT);
+  ticking.finish();
+  EXPECT_EQ(ticking.exit_code(), 0);
+
+  // A stop during set-up is forgotten and nothing shows when set-up is
+  // over, so keep asking until the stop holds.
+  for (const std::string& script : {script_file(""), script_file("") + ".missing"}) {
+    program idle({endpoint(), "pw", "loop", script});
+    ASSERT_TRUE(catches_sigint(idle.pid));
+    for (long end = now_ms() + DEADLINE_MS; now_ms() < end; usleep(20000)) {
+      kill(idle.pid, SIGINT);
+      if (waitpid(idle.pid, &idle.status, WNOHANG) == idle.pid) break;
+    }
+    EXPECT_EQ(idle.exit_code(), 0) << script;
+  }
+}
+
+TEST_F(EndToEnd, TerminalSeesEachPrintAtOnce) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  program p({endpoint(), "pw", "once", script_file("echo shown\nwait 30\n")}, slave);
+  close(slave);
+  std::string screen;
+  for (long end = now_ms() + DEADLINE_MS;
+       screen.find("shown") == std::string::npos && now_ms() < end;) {
+    char buf[256];
+    if (!wait_readable(master, 100)) continue;
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n > 0) screen.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_NE(screen.find("shown"), std::string::npos);
+  kill(p.pid, SIGINT);
+  p.finish();
+  EXPECT_EQ(p.exit_code(), 0);
+  close(master);
+}
+
+TEST(DemoServer, AnswersTheProgramItRuns) {
+  struct {
+    const char* password;
+    std::vector<std::string> expect;
+  } cases[] = {
+      {"secret",
+       {"map: dm_lighthouse\n", "Unknown command \"hello there\"\n",
+        "sv_setting_119 \"33\"\n120 total cvars\n"}},
+      {"wrong", {"Bad rcon password.\n"}},
+  };
+  std::string script =
+      script_file("rcon status\nrcon hello there\nrcon cvarlist\nwait 2\n");
+  for (const auto& c : cases) {
+    udp_peer probe = udp_peer_open();  // a free port for the server
+    std::string port = std::to_string(ntohs(probe.addr.sin_port));
+    udp_peer_close(&probe);
+    std::string cmd = std::string(DEMO_SERVER_EXE) + " " + port + " secret -- " +
+                      RCON_SCRIPT_EXE + " 127.0.0.1:" + port + " " + c.password +
+                      " once " + script;
+    FILE* run = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, run)) > 0;) out.append(buf, n);
+    EXPECT_EQ(pclose(run), 0) << c.password;
+    for (const auto& e : c.expect) EXPECT_NE(out.find(e), std::string::npos) << out;
+  }
+}
+
+}  // namespace
