@@ -291,7 +291,7 @@ TEST(DemoServer, AnswersTheProgramItRuns) {
   } cases[] = {
       {"secret",
        {"map: dm_lighthouse\n", "Unknown command \"hello there\"\n",
-        "sv_setting_119 \"33\"\n120 total cvars\n"}},
+        "sv_setting_047 \"29\"\n48 total cvars\n"}},
       {"wrong", {"Bad rcon password.\n"}},
   };
   std::string script =
