@@ -10,6 +10,9 @@ int script_open(script_reader* r, const char* path) {
   // Binary: the text-mode rules are applied below, the same on every system.
   FILE* file = fopen(path, "rb");
   if (file == nullptr) return 0;
+  // The reader keeps its own chunk; a second buffer inside stdio would only
+  // copy every byte once more.
+  setvbuf(file, nullptr, _IONBF, 0);
   script_attach(r, file);
   return 1;
 }
