@@ -17,9 +17,22 @@ size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
   return static_cast<size_t>(header) + text + 1;
 }
 
-long reply_text_length(const char* data, long len) {
+// Returns 1 if \a from is the server's address and port; nothing else of the
+// address counts.
+static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
+  return from->sin_family == AF_INET &&
+         from->sin_addr.s_addr == server->sin_addr.s_addr &&
+         from->sin_port == server->sin_port;
+}
+
+int take_datagram(char* buf, long len, const sockaddr_in* from,
+                  const sockaddr_in* server, FILE* out) {
+  if (len <= 0) return 0;
   if (len < RCON_REPLY_HEADER_LEN ||
-      memcmp(data, reply_header, RCON_REPLY_HEADER_LEN) != 0)
-    return -1;
-  return len - RCON_REPLY_HEADER_LEN;
+      memcmp(buf, reply_header, RCON_REPLY_HEADER_LEN) != 0)
+    return static_cast<int>(len);
+  buf[len] = '\0';
+  if (len == RCON_REPLY_HEADER_LEN) return 0;
+  if (from_server(from, server)) (void)fputs(buf + RCON_REPLY_HEADER_LEN, out);
+  return static_cast<int>(len - RCON_REPLY_HEADER_LEN);
 }

@@ -3,6 +3,9 @@
 #define RCON_DATAGRAM_H
 
 #include <stddef.h>
+#include <stdio.h>
+
+#include "platform/platform.h"
 
 enum {
   RCON_SEND_MAX = 1024,     // the longest command datagram, zero byte included
@@ -16,8 +19,12 @@ enum {
 size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
                               const char* command);
 
-/// Returns the length of the console text of a console-output reply, or -1
-/// when the \a len bytes at \a data are not one.
-long reply_text_length(const char* data, long len);
+/// Handles the \a len bytes received into \a buf from \a from: writes the text
+/// of a console-output reply to \a out, up to its first zero byte, if it came
+/// from \a server. \a buf must have room for one byte after the datagram.
+/// Returns 0 for an empty datagram or a reply with no text, the text length
+/// for any other reply, and the datagram's length for anything else.
+int take_datagram(char* buf, long len, const sockaddr_in* from,
+                  const sockaddr_in* server, FILE* out);
 
 #endif

@@ -14,6 +14,7 @@ int rcon_open(rcon_link* link, char* endpoint, const char* password) {
     net_stop();
     return 0;
   }
+  socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
   char* colon = strchr(endpoint, ':');
   if (colon == nullptr) {
     socket_discard(link->sock);
@@ -41,27 +42,13 @@ void rcon_send(const rcon_link* link, const char* command) {
   if (len > 0) datagram_send(link->sock, datagram, len, &link->server_addr);
 }
 
-// Returns 1 if \a from is the server's address and port.
-static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
-  return from->sin_family == AF_INET &&
-         from->sin_addr.s_addr == server->sin_addr.s_addr &&
-         from->sin_port == server->sin_port;
-}
-
 int rcon_poll(const rcon_link* link) {
   char buf[RCON_RECEIVE_MAX + 1];
   if (!socket_readable_now(link->sock)) return 0;
   sockaddr_in from;
   long len = datagram_receive(link->sock, buf, RCON_RECEIVE_MAX, &from);
   buf[RCON_RECEIVE_MAX] = '\0';
-  if (len <= 0) return 0;
-  long text = reply_text_length(buf, len);
-  if (text < 0) return static_cast<int>(len);
-  buf[len] = '\0';
-  if (text == 0) return 0;
-  if (from_server(&from, &link->server_addr))
-    fputs(buf + RCON_REPLY_HEADER_LEN, stdout);
-  return static_cast<int>(text);
+  return take_datagram(buf, len, &from, &link->server_addr, stdout);
 }
 
 void rcon_drain(const rcon_link* link) {

@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 
+enum { RCON_RECEIVE_BUFFER = 1 << 20 };  // bytes asked of the system
+
 /// One per run, owned by the script runner.
 struct rcon_link {
   rcon_socket sock;

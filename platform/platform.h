@@ -3,6 +3,7 @@
 #ifndef RCON_PLATFORM_H
 #define RCON_PLATFORM_H
 
+#include <signal.h>
 #include <stddef.h>
 
 #ifdef _WIN32
@@ -26,6 +27,11 @@ rcon_socket udp_socket_open();
 /// Returns 1 if \a sock is a socket, 0 for the failure value.
 int socket_ok(rcon_socket sock);
 
+/// Asks for a receive buffer of \a bytes on \a sock, so that a burst of
+/// replies that comes during a pause is not lost. Best effort: the system may
+/// grant less, and nothing is reported.
+void socket_ask_receive_buffer(rcon_socket sock, int bytes);
+
 /// Closes a socket that was never used.
 void socket_discard(rcon_socket sock);
 
@@ -45,8 +51,9 @@ int socket_readable_now(rcon_socket sock);
 /// datagram was longer than \a cap (the datagram is then lost).
 long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from);
 
-/// Pauses for half a second, or less when a signal arrives.
-void pause_half_second();
+/// Pauses for half a second, or not at all once \a stop is set: a stop signal
+/// that arrives before or during the pause ends it.
+void pause_half_second(const volatile sig_atomic_t* stop);
 
 /// Installs \a handler for SIGABRT, SIGINT and SIGTERM for the whole run.
 void install_stop_handler(void (*handler)(int));

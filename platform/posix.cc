@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,6 +18,15 @@ void net_stop() {}
 rcon_socket udp_socket_open() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
 
 int socket_ok(rcon_socket sock) { return sock >= 0; }
+
+void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
+#ifdef SO_RCVBUFFORCE
+  // Root may pass the system's ceiling (net.core.rmem_max); others get the
+  // plain request below, cut down to that ceiling.
+  if (setsockopt(sock, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return;
+#endif
+  (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
 
 void socket_discard(rcon_socket sock) { close(sock); }
 
@@ -62,10 +72,20 @@ long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from
   return static_cast<long>(n);
 }
 
-// nanosleep() ends early on a signal, so a stop is seen at once.
-void pause_half_second() {
-  timespec half = {0, 500 * 1000 * 1000};
-  nanosleep(&half, nullptr);
+// The stop signals stay blocked from the flag test until pselect() lets
+// them in, so a signal that lands between the two still ends the pause.
+void pause_half_second(const volatile sig_atomic_t* stop) {
+  sigset_t stops, old;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGABRT);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stops, &old);
+  if (!*stop) {
+    timespec half = {0, 500 * 1000 * 1000};
+    pselect(0, nullptr, nullptr, nullptr, &half, &old);
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 // SA_RESTART keeps reads of the script and writes to stdout from failing

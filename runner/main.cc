@@ -38,7 +38,7 @@ static void run_pass(const rcon_link* link, const char* path) {
   script_reader reader;
   if (!script_open(&reader, path)) return;
   char line[SCRIPT_LINE_MAX + 1];
-  while (script_read_line(&reader, line) && !stop_requested) {
+  while (script_read_line(&reader, line) > 0 && !stop_requested) {
     drop_final_line_feed(line);
     run_script_line(link, line);
     rcon_drain(link);

@@ -25,17 +25,31 @@ static void wait_seconds(const rcon_link* link, const char* seconds) {
   if (stop_requested) return;
   while (clock_seconds() < end) {
     rcon_drain(link);
-    pause_half_second();
+    pause_half_second(&stop_requested);
     if (stop_requested) return;
   }
 }
 
+script_keyword keyword_of(const char* line) {
+  if (strncmp(line, "rcon ", KEYWORD_LEN) == 0) return KEYWORD_RCON;
+  if (strncmp(line, "echo ", KEYWORD_LEN) == 0) return KEYWORD_ECHO;
+  if (strncmp(line, "wait ", KEYWORD_LEN) == 0) return KEYWORD_WAIT;
+  return KEYWORD_NONE;
+}
+
 void run_script_line(const rcon_link* link, const char* line) {
   const char* argument = line + KEYWORD_LEN;
-  if (strncmp(line, "rcon ", KEYWORD_LEN) == 0)
-    rcon_send(link, argument);
-  else if (strncmp(line, "echo ", KEYWORD_LEN) == 0)
-    printf("%s\n", argument);
-  else if (strncmp(line, "wait ", KEYWORD_LEN) == 0)
-    wait_seconds(link, argument);
+  switch (keyword_of(line)) {
+    case KEYWORD_RCON:
+      rcon_send(link, argument);
+      break;
+    case KEYWORD_ECHO:
+      (void)printf("%s\n", argument);
+      break;
+    case KEYWORD_WAIT:
+      wait_seconds(link, argument);
+      break;
+    case KEYWORD_NONE:
+      break;
+  }
 }

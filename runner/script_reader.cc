@@ -48,7 +48,7 @@ static int text_byte(script_reader* r) {
   return c;
 }
 
-int script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
+size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
   size_t n = 0;
   while (n < SCRIPT_LINE_MAX) {
     int c = text_byte(r);
@@ -57,5 +57,5 @@ int script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
     if (c == '\n') break;
   }
   line[n] = '\0';
-  return n > 0;
+  return n;
 }

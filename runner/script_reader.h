@@ -27,9 +27,10 @@ void script_attach(script_reader* r, FILE* file);
 
 /// Reads the next line into \a line: the text up to and including its line
 /// feed, cut at SCRIPT_LINE_MAX characters, with a zero byte after it. CR LF
-/// reads as LF and a 0x1A byte ends the script. Returns 1 if a line was read,
-/// 0 at the end of the script or after a read error.
-int script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]);
+/// reads as LF and a 0x1A byte ends the script. Returns the number of
+/// characters read, zero bytes included; 0 at the end of the script or after
+/// a read error.
+size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]);
 
 /// Closes the script file.
 void script_close(script_reader* r);

@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/loopback.h"
@@ -47,6 +49,7 @@ struct program {
   int out = -1, err = -1;
   std::string stdout_text, stderr_text;
   int status = -1;
+  long max_rss_kib = 0;
 
   explicit program(std::vector<std::string> args, int out_fd = -1) {
     args.insert(args.begin(), RCON_SCRIPT_EXE);
@@ -78,8 +81,11 @@ struct program {
     }
     // The pipes close a moment before the exit can be collected.
     bool exited;
-    while (!(exited = waitpid(pid, &status, WNOHANG) == pid) && now_ms() < deadline)
+    rusage usage;
+    while (!(exited = wait4(pid, &status, WNOHANG, &usage) == pid) &&
+           now_ms() < deadline)
       usleep(1000);
+    if (exited) max_rss_kib = usage.ru_maxrss;
     if (!exited) {
       ADD_FAILURE() << "still running at the deadline";
       kill(pid, SIGKILL);
@@ -204,37 +210,104 @@ TEST_F(EndToEnd, CarriesOutEachScriptLine) {
 }
 
 TEST_F(EndToEnd, PrintsServerRepliesDuringAWaitAndNothingElse) {
-  udp_peer impostor = udp_peer_open();
+  udp_peer other_port = udp_peer_open();
+  udp_peer other_addr = udp_peer_open("127.0.0.2");
   program p(
       {endpoint(), "pw", "once", script_file("rcon status\nwait 2\necho after\n")});
   std::string got;
   sockaddr_in client;
   ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
   EXPECT_EQ(got, command("pw", "status"));
-  udp_send(impostor.fd, header + "spoofed\n", client);
+  udp_send(other_port.fd, header + "spoofed\n", client);
+  udp_send(other_addr.fd, header + "spoofed\n", client);
   udp_send(server_.fd, header + "map: q\n", client);
   udp_send(server_.fd, ff + "infoResponse\n", client);
-  udp_send(server_.fd, header + std::string(1600, 'x'), client);
+  for (size_t len = 1; len <= 9; len++)
+    udp_send(server_.fd, header.substr(0, len), client);
+  udp_send(server_.fd, header + std::string(1491, 'x'), client);
+  udp_send(server_.fd, header + std::string(65497, 'x'), client);
   udp_send(server_.fd, header + "no line feed", client);
   p.finish();
   EXPECT_EQ(p.exit_code(), 0);
   EXPECT_EQ(p.stdout_text, "map: q\nno line feedafter\n");
-  udp_peer_close(&impostor);
+  udp_peer_close(&other_port);
+  udp_peer_close(&other_addr);
+}
+
+// Appends the lines "echo 0" to "echo n-1" and what they print.
+void echo_lines(int n, std::string* script, std::string* printed) {
+  for (int i = 0; i < n; i++) {
+    *script += "echo " + std::to_string(i) + "\n";
+    *printed += std::to_string(i) + "\n";
+  }
+}
+
+TEST_F(EndToEnd, JunkFloodNeitherDerailsNorSwellsTheScript) {
+  std::string script = "rcon hi\n", printed;
+  echo_lines(20000, &script, &printed);
+  std::string path = script_file(script);
+  long quiet_rss = 0;
+  for (bool flood : {false, true}) {
+    program p({endpoint(), "pw", "once", path});
+    std::string got;
+    sockaddr_in client;
+    ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
+    std::thread flooder([&] {
+      for (int i = 0; flood && i < 100000; i++)
+        udp_send(server_.fd, i % 2 ? "junk" : ff + "statusResponse\n", client);
+    });
+    p.finish();
+    flooder.join();
+    EXPECT_EQ(p.exit_code(), 0);
+    EXPECT_TRUE(p.stdout_text == printed) << "echo lines lost or out of order";
+    if (!flood) quiet_rss = p.max_rss_kib;
+    EXPECT_LE(p.max_rss_kib, quiet_rss + 512);
+  }
+}
+
+// Returns true if the program's 1 MiB receive buffer will be granted here.
+bool big_receive_buffer_granted() {
+  long rmem_max = 0;
+  FILE* f = fopen("/proc/sys/net/core/rmem_max", "r");
+  if (f && fscanf(f, "%ld", &rmem_max) != 1) rmem_max = 0;
+  if (f) fclose(f);
+  return geteuid() == 0 || rmem_max >= (1 << 20);
+}
+
+TEST_F(EndToEnd, BurstDuringAWaitIsPrintedWholeAndInOrder) {
+  if (!big_receive_buffer_granted())
+    GTEST_SKIP() << "not root and net.core.rmem_max < 1 MiB: the burst may overflow";
+  program p({endpoint(), "pw", "once", script_file("rcon ready\nwait 2\n")});
+  std::string got, printed;
+  sockaddr_in client;
+  ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
+  for (int i = 0; i < 1000; i++) {
+    char text[128];
+    snprintf(text, sizeof text, "reply %04d %s\n", i, std::string(88, '.').c_str());
+    udp_send(server_.fd, header + text, client);
+    printed += text;
+  }
+  p.finish();
+  EXPECT_EQ(p.exit_code(), 0);
+  EXPECT_TRUE(p.stdout_text == printed)
+      << p.stdout_text.size() << " of " << printed.size();
 }
 
 TEST_F(EndToEnd, StopSignalEndsAWaitAndFlushesOutput) {
-  for (int sig : {SIGINT, SIGTERM, SIGABRT}) {
+  struct {
+    int sig, count;  // a second signal, or a thousand, change nothing
+  } cases[] = {{SIGINT, 2}, {SIGTERM, 2}, {SIGABRT, 2}, {SIGINT, 1000}};
+  for (const auto& c : cases) {
     program p(
         {endpoint(), "pw", "once",
          script_file("echo before\nrcon sync\nwait 30\necho after\nrcon after\n")});
     std::string got;
-    ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS)) << strsignal(sig);
-    kill(p.pid, sig);
-    kill(p.pid, sig);  // a second signal is caught as well
+    ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS)) << strsignal(c.sig);
+    for (int i = 0; i < c.count; i++) kill(p.pid, c.sig);
     p.finish();
-    EXPECT_EQ(p.exit_code(), 0) << strsignal(sig);
-    EXPECT_EQ(p.stdout_text, "before\n") << strsignal(sig);
-    EXPECT_TRUE(wire(server_.fd).empty()) << strsignal(sig);
+    EXPECT_EQ(p.exit_code(), 0) << strsignal(c.sig);
+    EXPECT_EQ(p.stdout_text, "before\n") << strsignal(c.sig);
+    EXPECT_TRUE(wire(server_.fd).empty()) << strsignal(c.sig);
   }
 }
 
