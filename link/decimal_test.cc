@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 TEST(ParseDecimalWrapped, ReadsLikeAtolAndWrapsAt32Bits) {
-  struct {
+  const struct {
     const char* text;
     uint32_t want;
   } cases[] = {

@@ -82,7 +82,7 @@ void pause_half_second(const volatile sig_atomic_t* stop) {
   sigaddset(&stops, SIGTERM);
   sigprocmask(SIG_BLOCK, &stops, &old);
   if (!*stop) {
-    timespec half = {0, 500 * 1000 * 1000};
+    timespec half = {0, 500000000L};
     pselect(0, nullptr, nullptr, nullptr, &half, &old);
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);

@@ -19,11 +19,12 @@ enum { STDOUT_BLOCK = 4096 };
 // On a terminal each echo and reply shows at once; into a file or a pipe
 // output goes in blocks. The block must outlive main(), hence static.
 static void choose_stdout_buffering() {
-  static char block[STDOUT_BLOCK];
-  if (stdout_is_terminal())
-    setvbuf(stdout, nullptr, _IONBF, 0);
-  else
-    setvbuf(stdout, block, _IOFBF, sizeof block);
+  if (stdout_is_terminal()) {
+    (void)setvbuf(stdout, nullptr, _IONBF, 0);
+  } else {
+    static char block[STDOUT_BLOCK];
+    (void)setvbuf(stdout, block, _IOFBF, sizeof block);
+  }
 }
 
 // Removes the line feed that ends \a line, if any; nothing else is trimmed.

@@ -12,12 +12,12 @@ int script_open(script_reader* r, const char* path) {
   if (file == nullptr) return 0;
   // The reader keeps its own chunk; a second buffer inside stdio would only
   // copy every byte once more.
-  setvbuf(file, nullptr, _IONBF, 0);
+  (void)setvbuf(file, nullptr, _IONBF, 0);
   script_attach(r, file);
   return 1;
 }
 
-void script_close(script_reader* r) { fclose(r->file); }
+void script_close(script_reader* r) { (void)fclose(r->file); }
 
 // Returns 1 if an unread byte is in the chunk, refilling it if need be.
 static int have_byte(script_reader* r) {

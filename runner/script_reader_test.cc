@@ -11,7 +11,7 @@ namespace {
 // as the runner sees it: up to its first zero byte.
 std::vector<std::string> lines_of(const std::string& bytes) {
   FILE* file = tmpfile();
-  fwrite(bytes.data(), 1, bytes.size(), file);
+  EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
   rewind(file);
   script_reader reader;
   script_attach(&reader, file);
@@ -25,7 +25,7 @@ std::vector<std::string> lines_of(const std::string& bytes) {
 std::string rep(size_t n, char c) { return std::string(n, c); }
 
 TEST(ScriptReader, ReadsAsTextModeThenCutsAt1024) {
-  struct {
+  const struct {
     const char* name;
     std::string bytes;
     std::vector<std::string> lines;

@@ -11,6 +11,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,9 +25,18 @@ extern char** environ;
 
 namespace {
 
+// Test constants: a throw while building them fails the run at start-up.
+// NOLINTNEXTLINE(cert-err58-cpp)
 const std::string ff = "\xFF\xFF\xFF\xFF";
+// NOLINTNEXTLINE(cert-err58-cpp)
 const std::string header = ff + "print\n";
 const int DEADLINE_MS = 10000;
+
+// Lets \a ms milliseconds pass between two looks at a condition.
+void nap_ms(long ms) {
+  timespec t = {0, ms * 1000000L};
+  nanosleep(&t, nullptr);
+}
 
 long now_ms() {
   timespec t;
@@ -37,8 +50,8 @@ std::string script_file(const std::string& bytes) {
   std::string path = testing::TempDir() + "rcon-e2e-" + std::to_string(getpid()) + "-" +
                      std::to_string(count++) + ".txt";
   FILE* f = fopen(path.c_str(), "wb");
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fclose(f);
+  EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  EXPECT_EQ(fclose(f), 0);
   return path;
 }
 
@@ -51,8 +64,9 @@ struct program {
   int status = -1;
   long max_rss_kib = 0;
 
-  explicit program(std::vector<std::string> args, int out_fd = -1) {
-    args.insert(args.begin(), RCON_SCRIPT_EXE);
+  explicit program(std::vector<std::string> args, int out_fd = -1,
+                   const char* exe = RCON_SCRIPT_EXE) {
+    args.insert(args.begin(), exe);
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -60,7 +74,9 @@ struct program {
     posix_spawn_file_actions_adddup2(&actions, out_fd >= 0 ? out_fd : out_pipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
+    argv.reserve(args.size() + 1);
+    std::transform(args.begin(), args.end(), std::back_inserter(argv),
+                   [](std::string& a) { return &a[0]; });
     argv.push_back(nullptr);
     posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -80,11 +96,12 @@ struct program {
       take(&err, &stderr_text, p[1].revents);
     }
     // The pipes close a moment before the exit can be collected.
-    bool exited;
+    bool exited = false;
     rusage usage;
-    while (!(exited = wait4(pid, &status, WNOHANG, &usage) == pid) &&
-           now_ms() < deadline)
-      usleep(1000);
+    while (!exited && now_ms() < deadline) {
+      exited = wait4(pid, &status, WNOHANG, &usage) == pid;
+      if (!exited) nap_ms(1);
+    }
     if (exited) max_rss_kib = usage.ru_maxrss;
     if (!exited) {
       ADD_FAILURE() << "still running at the deadline";
@@ -110,16 +127,22 @@ struct program {
   }
 };
 
+// Returns the whole text of the file at \a path, or "" if it cannot be read.
+std::string file_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 // Returns true once \a pid catches SIGINT, as /proc shows, within the deadline.
 bool catches_sigint(pid_t pid) {
   std::string path = "/proc/" + std::to_string(pid) + "/status";
-  for (long end = now_ms() + DEADLINE_MS; now_ms() < end; usleep(1000)) {
-    FILE* f = fopen(path.c_str(), "r");
-    char line[256];
-    unsigned long long caught = 0;
-    while (f && fgets(line, sizeof line, f))
-      if (sscanf(line, "SigCgt: %llx", &caught) == 1) break;
-    if (f) fclose(f);
+  for (long end = now_ms() + DEADLINE_MS; now_ms() < end; nap_ms(1)) {
+    std::string status = file_text(path);
+    size_t at = status.find("SigCgt:");
+    if (at == std::string::npos) continue;
+    unsigned long long caught = strtoull(status.c_str() + at + 7, nullptr, 16);
     if (caught & (1ull << (SIGINT - 1))) return true;
   }
   return false;
@@ -147,7 +170,7 @@ class EndToEnd : public ::testing::Test {
 
 TEST_F(EndToEnd, ExitsSilentlyOnWrongUsageAndMissingScript) {
   std::string script = script_file("rcon x\necho y\n");
-  struct {
+  const struct {
     const char* name;
     std::vector<std::string> args;
     int status;
@@ -168,7 +191,7 @@ TEST_F(EndToEnd, ExitsSilentlyOnWrongUsageAndMissingScript) {
 
 TEST_F(EndToEnd, CarriesOutEachScriptLine) {
   std::string long_rcon = "rcon " + std::string(1019, 'a');  // cut at 1024 characters
-  struct {
+  const struct {
     const char* name;
     std::string script;
     std::vector<std::string> wire;
@@ -267,10 +290,7 @@ TEST_F(EndToEnd, JunkFloodNeitherDerailsNorSwellsTheScript) {
 
 // Returns true if the program's 1 MiB receive buffer will be granted here.
 bool big_receive_buffer_granted() {
-  long rmem_max = 0;
-  FILE* f = fopen("/proc/sys/net/core/rmem_max", "r");
-  if (f && fscanf(f, "%ld", &rmem_max) != 1) rmem_max = 0;
-  if (f) fclose(f);
+  long rmem_max = strtol(file_text("/proc/sys/net/core/rmem_max").c_str(), nullptr, 10);
   return geteuid() == 0 || rmem_max >= (1 << 20);
 }
 
@@ -283,7 +303,9 @@ TEST_F(EndToEnd, BurstDuringAWaitIsPrintedWholeAndInOrder) {
   ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
   for (int i = 0; i < 1000; i++) {
     char text[128];
-    snprintf(text, sizeof text, "reply %04d %s\n", i, std::string(88, '.').c_str());
+    ASSERT_EQ(
+        snprintf(text, sizeof text, "reply %04d %s\n", i, std::string(88, '.').c_str()),
+        100);
     udp_send(server_.fd, header + text, client);
     printed += text;
   }
@@ -294,7 +316,7 @@ TEST_F(EndToEnd, BurstDuringAWaitIsPrintedWholeAndInOrder) {
 }
 
 TEST_F(EndToEnd, StopSignalEndsAWaitAndFlushesOutput) {
-  struct {
+  const struct {
     int sig, count;  // a second signal, or a thousand, change nothing
   } cases[] = {{SIGINT, 2}, {SIGTERM, 2}, {SIGABRT, 2}, {SIGINT, 1000}};
   for (const auto& c : cases) {
@@ -327,7 +349,7 @@ TEST_F(EndToEnd, LoopModeRunsUntilStopped) {
   for (const std::string& script : {script_file(""), script_file("") + ".missing"}) {
     program idle({endpoint(), "pw", "loop", script});
     ASSERT_TRUE(catches_sigint(idle.pid));
-    for (long end = now_ms() + DEADLINE_MS; now_ms() < end; usleep(20000)) {
+    for (long end = now_ms() + DEADLINE_MS; now_ms() < end; nap_ms(20)) {
       kill(idle.pid, SIGINT);
       if (waitpid(idle.pid, &idle.status, WNOHANG) == idle.pid) break;
     }
@@ -358,7 +380,7 @@ TEST_F(EndToEnd, TerminalSeesEachPrintAtOnce) {
 }
 
 TEST(DemoServer, AnswersTheProgramItRuns) {
-  struct {
+  const struct {
     const char* password;
     std::vector<std::string> expect;
   } cases[] = {
@@ -373,15 +395,13 @@ TEST(DemoServer, AnswersTheProgramItRuns) {
     udp_peer probe = udp_peer_open();  // a free port for the server
     std::string port = std::to_string(ntohs(probe.addr.sin_port));
     udp_peer_close(&probe);
-    std::string cmd = std::string(DEMO_SERVER_EXE) + " " + port + " secret -- " +
-                      RCON_SCRIPT_EXE + " 127.0.0.1:" + port + " " + c.password +
-                      " once " + script;
-    FILE* run = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, run)) > 0;) out.append(buf, n);
-    EXPECT_EQ(pclose(run), 0) << c.password;
-    for (const auto& e : c.expect) EXPECT_NE(out.find(e), std::string::npos) << out;
+    program p({port, "secret", "--", RCON_SCRIPT_EXE, "127.0.0.1:" + port, c.password,
+               "once", script},
+              -1, DEMO_SERVER_EXE);
+    p.finish();
+    EXPECT_EQ(p.exit_code(), 0) << c.password;
+    for (const auto& e : c.expect)
+      EXPECT_NE(p.stdout_text.find(e), std::string::npos) << p.stdout_text;
   }
 }
 

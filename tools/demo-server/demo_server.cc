@@ -68,7 +68,7 @@ static void send_cvarlist(int fd, const sockaddr_in* to) {
     used +=
         static_cast<size_t>(snprintf(text + used, sizeof text - used,
                                      "S     sv_setting_%03d \"%d\"\n", i, i * 7 % 100));
-  snprintf(text + used, sizeof text - used, "%d total cvars\n", CVAR_COUNT);
+  (void)snprintf(text + used, sizeof text - used, "%d total cvars\n", CVAR_COUNT);
   send_long_reply(fd, to, text);
 }
 
@@ -120,20 +120,20 @@ static int listen_loopback(int port) {
 
 int main(int argc, char** argv) {
   if (argc == 4 || argc < 3 || (argc > 4 && strcmp(argv[3], "--") != 0)) {
-    fprintf(stderr, "usage: demo-server PORT PASSWORD [-- COMMAND [ARG...]]\n");
+    (void)fprintf(stderr, "usage: demo-server PORT PASSWORD [-- COMMAND [ARG...]]\n");
     return 2;
   }
-  int fd = listen_loopback(atoi(argv[1]));
+  int fd = listen_loopback(static_cast<int>(strtol(argv[1], nullptr, 10)));
   if (fd < 0) {
-    fprintf(stderr, "demo-server: cannot listen on 127.0.0.1:%s\n", argv[1]);
+    (void)fprintf(stderr, "demo-server: cannot listen on 127.0.0.1:%s\n", argv[1]);
     return 2;
   }
   pid_t child = 0;
   if (argc > 4) {
     // Ctrl+C reaches the child too: let it stop in order, then follow it.
-    signal(SIGINT, SIG_IGN);
+    (void)signal(SIGINT, SIG_IGN);
     if (posix_spawnp(&child, argv[4], nullptr, nullptr, argv + 4, environ) != 0) {
-      fprintf(stderr, "demo-server: cannot run %s\n", argv[4]);
+      (void)fprintf(stderr, "demo-server: cannot run %s\n", argv[4]);
       return 2;
     }
   }
