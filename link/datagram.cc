@@ -5,16 +5,24 @@
 
 static const char reply_header[] = "\xFF\xFF\xFF\xFFprint\n";
 
+static const char command_start[] = "\xFF\xFF\xFF\xFFrcon \"";
+
+// The same bytes as formatting the password into "\xFF\xFF\xFF\xFFrcon \"%s\" ",
+// without a format pass for every command. Password and command are copied
+// as they are: a '%' or a '"' in either goes out unchanged.
 size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
                               const char* command) {
-  int header = snprintf(out, sizeof out, "\xFF\xFF\xFF\xFFrcon \"%s\" ", password);
-  if (header < 0 || static_cast<size_t>(header) >= sizeof out) return 0;
-  size_t room = sizeof out - static_cast<size_t>(header);
+  size_t start = sizeof command_start - 1;
+  size_t pw = strlen(password);
   size_t text = strlen(command);
-  if (text + 1 > room) return 0;
-  // Copied, never formatted: a '%' in the command goes out as it is.
-  memcpy(out + header, command, text + 1);
-  return static_cast<size_t>(header) + text + 1;
+  if (pw > sizeof out || text > sizeof out) return 0;
+  size_t len = start + pw + 2 + text + 1;
+  if (len > sizeof out) return 0;
+  memcpy(out, command_start, start);
+  memcpy(out + start, password, pw);
+  memcpy(out + start + pw, "\" ", 2);
+  memcpy(out + start + pw + 2, command, text + 1);
+  return len;
 }
 
 // Returns 1 if \a from is the server's address and port; nothing else of the

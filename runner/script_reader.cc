@@ -1,5 +1,7 @@
 #include "runner/script_reader.h"
 
+#include <string.h>
+
 void script_attach(script_reader* r, FILE* file) {
   r->file = file;
   r->at = r->len = 0;
@@ -48,9 +50,22 @@ static int text_byte(script_reader* r) {
   return c;
 }
 
+// Returns 1 for the bytes that plain copying must stop at.
+static int needs_a_look(unsigned char c) { return c == '\n' || c == '\r' || c == 0x1A; }
+
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
   size_t n = 0;
-  while (n < SCRIPT_LINE_MAX) {
+  while (n < SCRIPT_LINE_MAX && have_byte(r)) {
+    // Plain bytes go over in one run; line feeds, CRs and 0x1A one by one.
+    const unsigned char* run = r->chunk + r->at;
+    size_t room = r->len - r->at;
+    if (room > SCRIPT_LINE_MAX - n) room = SCRIPT_LINE_MAX - n;
+    size_t k = 0;
+    while (k < room && !needs_a_look(run[k])) k++;
+    memcpy(line + n, run, k);
+    n += k;
+    r->at += k;
+    if (k == room) continue;
     int c = text_byte(r);
     if (c < 0) break;
     line[n++] = static_cast<char>(c);

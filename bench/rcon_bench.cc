@@ -1,0 +1,383 @@
+// Measures rcon-script against the floor, all on loopback:
+//   rcon_bench PROGRAM DATA_DIR [quick]
+// prints a Markdown report on stdout and writes DATA_DIR/per_line.dat for
+// the plot. Not a test: it asserts nothing and takes a minute or more.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const char* program_path;
+std::string data_dir;
+long peak_rss_kib = 0;
+
+// What the targets are judged on, filled in as the sections run.
+struct figures {
+  double marginal_ratio_b = 0;  // rcon-script's cost per extra line over (b)'s
+  double scaling = 0;           // per-line cost at the largest size over 100k's
+  double wait_cpu_percent = 0;
+  double stop_p95_ms = 0;
+} measured;
+
+double now_s() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[i];
+}
+
+// A UDP socket bound to 127.0.0.1 on a port the kernel picks.
+int bound_socket(sockaddr_in* addr) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  memset(addr, 0, sizeof *addr);
+  addr->sin_family = AF_INET;
+  addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof *addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(addr), len) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(addr), &len) != 0) {
+    perror("bind");
+    exit(1);
+  }
+  return fd;
+}
+
+std::string endpoint(const sockaddr_in& a) {
+  return std::string(inet_ntoa(a.sin_addr)) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+std::string write_script(const std::string& name, const std::string& line, long count) {
+  std::string path = data_dir + "/" + name;
+  FILE* f = fopen(path.c_str(), "wb");
+  for (long i = 0; i < count; i++) fputs(line.c_str(), f);
+  fclose(f);
+  return path;
+}
+
+struct run {
+  pid_t pid;
+  double started;
+};
+
+run start(const sockaddr_in& server, const std::string& script,
+          const char* out = "/dev/null") {
+  std::string ep = endpoint(server);
+  const char* argv[] = {program_path, ep.c_str(),     "secret",
+                        "once",       script.c_str(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  run r = {0, now_s()};
+  if (posix_spawn(&r.pid, program_path, &actions, nullptr, const_cast<char**>(argv),
+                  environ) != 0) {
+    perror("spawn");
+    exit(1);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return r;
+}
+
+// Waits for the run; returns its wall time and adds its CPU time to *cpu_s.
+double finish(const run& r, double* cpu_s = nullptr) {
+  int status;
+  rusage u;
+  wait4(r.pid, &status, 0, &u);
+  double wall = now_s() - r.started;
+  peak_rss_kib = std::max(peak_rss_kib, static_cast<long>(u.ru_maxrss));
+  if (cpu_s)
+    *cpu_s = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+             static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+  return wall;
+}
+
+// The floor: read the script, send each rcon line with one sendto(); with
+// \a poll_each, also one zero-timeout readiness poll per line.
+double reference(const sockaddr_in& server, const std::string& script, bool poll_each) {
+  double t0 = now_s();
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  FILE* f = fopen(script.c_str(), "rb");
+  static const char header[] = "\xFF\xFF\xFF\xFFrcon \"secret\" ";
+  char line[1025], datagram[1024];
+  memcpy(datagram, header, sizeof header - 1);
+  while (fgets(line, sizeof line, f)) {
+    size_t len = strlen(line);
+    if (len > 0 && line[len - 1] == '\n') line[--len] = '\0';
+    if (strncmp(line, "rcon ", 5) == 0 && sizeof header + len - 5 <= sizeof datagram) {
+      memcpy(datagram + sizeof header - 1, line + 5, len - 5 + 1);
+      sendto(fd, datagram, sizeof header - 1 + len - 5 + 1, 0,
+             reinterpret_cast<const sockaddr*>(&server), sizeof server);
+    }
+    if (poll_each) {
+      pollfd p = {fd, POLLIN, 0};
+      poll(&p, 1, 0);
+    }
+  }
+  fclose(f);
+  close(fd);
+  return now_s() - t0;
+}
+
+void per_line_costs(const sockaddr_in& sink, bool quick) {
+  std::vector<long> sizes = {10000, 100000, 1000000};
+  if (quick) sizes.pop_back();
+  FILE* dat = fopen((data_dir + "/per_line.dat").c_str(), "w");
+  printf("## Cost per \"rcon \" line\n\n");
+  printf(
+      "Median of 5 runs (3 for 1M lines), wall time over the whole run, start-up "
+      "included for rcon-script.\n\n");
+  printf(
+      "| lines | rcon-script | (a) sendto loop | (b) + poll per line | vs (a) | "
+      "vs (b) |\n|---:|---:|---:|---:|---:|---:|\n");
+  std::vector<double> total_p, total_b, per_line_p;
+  for (long n : sizes) {
+    std::string script = write_script("rcon-" + std::to_string(n) + ".script",
+                                      "rcon say benchmark line\n", n);
+    int reps = n >= 1000000 ? 3 : 5;
+    std::vector<double> prog, a, b;
+    for (int i = 0; i < reps; i++) {
+      prog.push_back(finish(start(sink, script)));
+      a.push_back(reference(sink, script, false));
+      b.push_back(reference(sink, script, true));
+    }
+    double p = median(prog) / static_cast<double>(n) * 1e9;
+    double ra = median(a) / static_cast<double>(n) * 1e9;
+    double rb = median(b) / static_cast<double>(n) * 1e9;
+    printf("| %ld | %.0f ns | %.0f ns | %.0f ns | %.3f | %.3f |\n", n, p, ra, rb,
+           p / ra, p / rb);
+    fprintf(dat, "%ld %.1f %.1f %.1f\n", n, p, ra, rb);
+    remove(script.c_str());
+    total_p.push_back(median(prog));
+    total_b.push_back(median(b));
+    per_line_p.push_back(p);
+  }
+  fclose(dat);
+  // The cost of one more line, start-up left out: the slope between the
+  // smallest and the largest script.
+  double span = static_cast<double>(sizes.back() - sizes.front());
+  double slope_p = (total_p.back() - total_p.front()) / span * 1e9;
+  double slope_b = (total_b.back() - total_b.front()) / span * 1e9;
+  double startup_ms =
+      (total_p.front() - slope_p * 1e-9 * static_cast<double>(sizes.front())) * 1e3;
+  measured.marginal_ratio_b = slope_p / slope_b;
+  measured.scaling = per_line_p.back() / per_line_p[1];
+  printf(
+      "\nCost of one more line (slope from %ld to %ld lines): rcon-script %.0f ns, "
+      "(b) %.0f ns, ratio %.3f. rcon-script's fixed cost (process start-up and "
+      "set-up) is about %.1f ms, which is what lifts the small script's ratio.\n",
+      sizes.front(), sizes.back(), slope_p, slope_b, measured.marginal_ratio_b,
+      startup_ms);
+}
+
+void echo_cost(const sockaddr_in& sink) {
+  long n = 100000;
+  std::string script = write_script("echo.script", "echo benchmark line\n", n);
+  std::vector<double> t;
+  for (int i = 0; i < 5; i++) t.push_back(finish(start(sink, script)));
+  printf(
+      "\n## Cost per \"echo \" line\n\n%ld lines to /dev/null: %.0f ns a line "
+      "(median of 5; each line also drains).\n",
+      n, median(t) / static_cast<double>(n) * 1e9);
+  remove(script.c_str());
+}
+
+void stop_latency(int runs) {
+  sockaddr_in server;
+  int fd = bound_socket(&server);
+  std::string script = write_script("stop.script", "rcon sync\nwait 30\n", 1);
+  std::vector<double> ms;
+  srand(12345);
+  for (int i = 0; i < runs; i++) {
+    run r = start(server, script);
+    char buf[2048];
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) <= 0) exit(1);
+    recv(fd, buf, sizeof buf, 0);
+    // Land anywhere in the half-second pause cycle.
+    timespec nap = {0, (rand() % 500) * 1000000L};
+    nanosleep(&nap, nullptr);
+    double t0 = now_s();
+    kill(r.pid, SIGINT);
+    finish(r);
+    ms.push_back((now_s() - t0) * 1e3);
+  }
+  measured.stop_p95_ms = percentile(ms, 0.95);
+  printf(
+      "\n## Stop latency\n\nSIGINT during a wait, until the exit is collected, "
+      "%d runs: p50 %.2f ms, p95 %.2f ms, max %.2f ms.\n",
+      runs, percentile(ms, 0.5), percentile(ms, 0.95),
+      *std::max_element(ms.begin(), ms.end()));
+  close(fd);
+}
+
+void wait_cpu(int seconds) {
+  sockaddr_in sink;
+  int fd = bound_socket(&sink);
+  std::string script =
+      write_script("wait.script", "wait " + std::to_string(seconds) + "\n", 1);
+  double cpu = 0;
+  double wall = finish(start(sink, script), &cpu);
+  measured.wait_cpu_percent = cpu / wall * 100;
+  printf(
+      "\n## CPU time during a wait\n\n`wait %d`: %.1f ms of CPU in %.1f s, %.4f%% of "
+      "one core.\n",
+      seconds, cpu * 1e3, wall, cpu / wall * 100);
+  close(fd);
+}
+
+// Returns the largest burst of 100-byte replies that a socket holds whole
+// while nobody reads it; \a option and \a bytes set its receive buffer.
+long burst_held(int option, int bytes) {
+  long lo = 1, hi = 100000;
+  while (lo < hi) {
+    long mid = (lo + hi + 1) / 2;
+    sockaddr_in addr;
+    int rx = bound_socket(&addr);
+    if (option) setsockopt(rx, SOL_SOCKET, option, &bytes, sizeof bytes);
+    int tx = socket(AF_INET, SOCK_DGRAM, 0);
+    std::string reply =
+        std::string("\xFF\xFF\xFF\xFFprint\n") + std::string(99, 'x') + "\n";
+    for (long i = 0; i < mid; i++)
+      sendto(tx, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&addr),
+             sizeof addr);
+    long got = 0;
+    char buf[2048];
+    while (recv(rx, buf, sizeof buf, MSG_DONTWAIT) > 0) got++;
+    close(rx);
+    close(tx);
+    if (got == mid)
+      lo = mid;
+    else
+      hi = mid - 1;
+  }
+  return lo;
+}
+
+// A script of 20,000 echo lines with a pause half-way, once quiet and once under a
+// flood of 100,000 junk datagrams from the server's own address and port.
+void flood() {
+  sockaddr_in server;
+  int fd = bound_socket(&server);
+  std::string script = "rcon hi\n", expected;
+  for (int i = 0; i < 20000; i++) {
+    // Half-way, a pause that outlasts the flood: all of it lands mid-script.
+    if (i == 10000) script += "wait 2\n";
+    script += "echo " + std::to_string(i) + "\n";
+    expected += std::to_string(i) + "\n";
+  }
+  std::string path = write_script("flood.script", script, 1);
+  std::string out = data_dir + "/flood.out";
+  printf(
+      "\n## Junk flood\n\n| run | wall time | peak RSS | echo lines whole and in order "
+      "|\n|---|---:|---:|---|\n");
+  for (int junk : {0, 100000}) {
+    run r = start(server, path, out.c_str());
+    char buf[2048];
+    sockaddr_in client;
+    socklen_t len = sizeof client;
+    recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&client), &len);
+    std::thread sender([&] {
+      for (int i = 0; i < junk; i++)
+        sendto(fd, i % 2 ? "junk" : "\xFF\xFF\xFF\xFFstatusResponse\n", i % 2 ? 4 : 19,
+               0, reinterpret_cast<sockaddr*>(&client), sizeof client);
+    });
+    long before = peak_rss_kib;
+    peak_rss_kib = 0;
+    double wall = finish(r);
+    sender.join();
+    FILE* f = fopen(out.c_str(), "rb");
+    std::string printed;
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) printed.append(buf, n);
+    fclose(f);
+    printf("| %s | %.0f ms | %ld KiB | %s |\n",
+           junk ? "100,000 junk datagrams" : "quiet", wall * 1e3, peak_rss_kib,
+           printed == expected ? "yes" : "NO");
+    peak_rss_kib = std::max(before, peak_rss_kib);
+  }
+  close(fd);
+}
+
+void bursts() {
+  printf(
+      "\n## Reply bursts held during a pause\n\nLargest burst of 100-character "
+      "replies (110-byte datagrams) that a socket nobody reads holds whole:\n\n"
+      "| receive buffer | burst held |\n|---|---:|\n");
+  printf("| system default | %ld |\n", burst_held(0, 0));
+  FILE* f = fopen("/proc/sys/net/core/rmem_max", "r");
+  long rmem_max = 0;
+  if (f && fscanf(f, "%ld", &rmem_max) != 1) rmem_max = 0;
+  if (f) fclose(f);
+  printf(
+      "| 1 MiB asked without privilege (SO_RCVBUF, capped at net.core.rmem_max = "
+      "%ld here) | %ld |\n",
+      rmem_max, burst_held(SO_RCVBUF, 1 << 20));
+  printf("| 1 MiB forced, as root (what rcon-script gets as root) | %ld |\n",
+         burst_held(SO_RCVBUFFORCE, 1 << 20));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: rcon_bench PROGRAM DATA_DIR [quick]\n");
+    return 2;
+  }
+  program_path = argv[1];
+  data_dir = argv[2];
+  bool quick = argc > 3 && strcmp(argv[3], "quick") == 0;
+  sockaddr_in sink;
+  int sink_fd = bound_socket(&sink);  // never read: the kernel drops the excess
+  per_line_costs(sink, quick);
+  echo_cost(sink);
+  stop_latency(20);
+  wait_cpu(quick ? 5 : 30);
+  bursts();
+  flood();
+  printf(
+      "\n## Peak RSS\n\nLargest resident set of any rcon-script run above: %ld KiB.\n",
+      peak_rss_kib);
+  auto met = [](bool ok) { return ok ? "met" : "missed"; };
+  printf("\n## Targets\n\n| target | measured | |\n|---|---:|---|\n");
+  printf("| cost per line at most 1.05 x (b), start-up left out | %.3f x | %s |\n",
+         measured.marginal_ratio_b, met(measured.marginal_ratio_b <= 1.05));
+  printf(
+      "| linear scaling: per-line cost at the largest script within 10%% of 100k's "
+      "| %.3f | %s |\n",
+      measured.scaling, met(measured.scaling >= 0.9 && measured.scaling <= 1.1));
+  printf("| CPU during a wait at most 0.1%% | %.4f%% | %s |\n",
+         measured.wait_cpu_percent, met(measured.wait_cpu_percent <= 0.1));
+  printf("| peak RSS at most 4 MiB | %ld KiB | %s |\n", peak_rss_kib,
+         met(peak_rss_kib <= 4096));
+  printf("| stop latency p95 at most 20 ms | %.2f ms | %s |\n", measured.stop_p95_ms,
+         met(measured.stop_p95_ms <= 20));
+  close(sink_fd);
+  return 0;
+}
