@@ -1,0 +1,80 @@
+// Windows Sockets 2.0, the C runtime's signals and Sleep() behind platform.h.
+// platform.h brings winsock2.h, which must come before windows.h.
+#include "platform/platform.h"
+
+#include <io.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+int net_start() {
+  WSADATA granted;
+  if (WSAStartup(0x0002, &granted) != 0) return 0;
+  // Only version 2.0 itself will do; anything else is handed back.
+  if (granted.wVersion != 0x0002) {
+    WSACleanup();
+    return 0;
+  }
+  return 1;
+}
+
+void net_stop() { WSACleanup(); }
+
+rcon_socket udp_socket_open() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+
+int socket_ok(rcon_socket sock) { return sock != INVALID_SOCKET; }
+
+void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
+  (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                   sizeof bytes);
+}
+
+void socket_discard(rcon_socket sock) { closesocket(sock); }
+
+// A socket whose shutdown fails is left to WSACleanup(), which releases it.
+void socket_shutdown_close(rcon_socket sock) {
+  if (shutdown(sock, SD_BOTH) == 0) closesocket(sock);
+}
+
+void datagram_send(rcon_socket sock, const char* data, size_t len,
+                   const sockaddr_in* to) {
+  sendto(sock, data, static_cast<int>(len), 0, reinterpret_cast<const sockaddr*>(to),
+         sizeof *to);
+}
+
+int socket_readable_now(rcon_socket sock) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(sock, &readable);
+  timeval now = {0, 0};
+  if (select(static_cast<int>(sock) + 1, &readable, nullptr, nullptr, &now) <= 0)
+    return 0;
+  return FD_ISSET(sock, &readable) ? 1 : 0;
+}
+
+// A datagram over cap bytes fails with WSAEMSGSIZE, and an earlier one that
+// met a closed port with WSAECONNRESET: both are failed receives.
+long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
+  memset(from, 0, sizeof *from);
+  int from_len = sizeof *from;
+  int n = recvfrom(sock, buf, static_cast<int>(cap), 0, reinterpret_cast<sockaddr*>(from),
+                   &from_len);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+void pause_half_second(const volatile sig_atomic_t* stop) {
+  if (!*stop) Sleep(500);
+}
+
+void install_stop_handler(void (*handler)(int)) {
+  (void)signal(SIGABRT, handler);
+  (void)signal(SIGINT, handler);
+  (void)signal(SIGTERM, handler);
+}
+
+// The runtime puts a signal back to its default action before it calls the
+// handler; the handler puts itself back first thing.
+void keep_stop_handler(int sig, void (*handler)(int)) { (void)signal(sig, handler); }
+
+int stdout_is_terminal() { return _isatty(_fileno(stdout)); }
