@@ -51,7 +51,10 @@ int rcon_poll(const rcon_link* link) {
   return take_datagram(buf, len, &from, &link->server_addr, stdout);
 }
 
-void rcon_drain(const rcon_link* link) {
-  while (rcon_poll(link) > 0) {
-  }
+int rcon_drain_up_to(const rcon_link* link, int max) {
+  int taken = 0;
+  while (taken < max && rcon_poll(link) > 0) taken++;
+  return taken;
 }
+
+void rcon_drain(const rcon_link* link) { rcon_drain_up_to(link, RCON_DRAIN_MAX); }

@@ -5,7 +5,10 @@
 
 #include "platform/platform.h"
 
-enum { RCON_RECEIVE_BUFFER = 1 << 20 };  // bytes asked of the system
+enum {
+  RCON_RECEIVE_BUFFER = 1 << 20,  // bytes asked of the system
+  RCON_DRAIN_MAX = 1 << 16,       // datagrams one drain takes at most
+};
 
 /// One per run, owned by the script runner.
 struct rcon_link {
@@ -33,7 +36,15 @@ void rcon_send(const rcon_link* link, const char* command);
 /// the reply's text length, or the length of a datagram that is no reply.
 int rcon_poll(const rcon_link* link);
 
-/// Polls until rcon_poll() returns 0.
+/// Polls until rcon_poll() returns 0, or RCON_DRAIN_MAX datagrams have been
+/// taken: a flood from anywhere cannot hold the script, or a stop, for more
+/// than one drain's worth (about a tenth of a second). That is far more than
+/// the receive buffer holds at once, so a drain still takes all that waited
+/// when it began; the rest waits for the next drain.
 void rcon_drain(const rcon_link* link);
+
+/// Polls as rcon_drain() does, taking at most \a max datagrams. Returns how
+/// many it took.
+int rcon_drain_up_to(const rcon_link* link, int max);
 
 #endif

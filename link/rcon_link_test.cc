@@ -129,4 +129,15 @@ TEST_F(RconPoll, DrainGoesPastIgnoredDatagramsAndStopsAtAnEmptyReply) {
   udp_peer_close(&other_port);
 }
 
+TEST_F(RconPoll, DrainStopsAtItsLimitAndTheNextTakesTheRest) {
+  for (int i = 0; i < 4; i++) udp_send(server_.fd, "junk", client_);
+  udp_send(server_.fd, header + "late\n", client_);
+  ASSERT_TRUE(wait_readable(link_.sock, 2000));
+  EXPECT_EQ(rcon_drain_up_to(&link_, 3), 3);
+  EXPECT_TRUE(wait_readable(link_.sock, 0));
+  testing::internal::CaptureStdout();
+  rcon_drain(&link_);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "late\n");
+}
+
 }  // namespace
