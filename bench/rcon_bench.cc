@@ -1,5 +1,5 @@
 // Measures rcon-script against the floor, all on loopback:
-//   rcon_bench PROGRAM DATA_DIR [quick]
+//   rcon_bench PROGRAM FLOOR DATA_DIR [quick]
 // prints a Markdown report on stdout and writes DATA_DIR/per_line.dat for
 // the plot. Not a test: it asserts nothing and takes a minute or more.
 #include <arpa/inet.h>
@@ -87,23 +87,26 @@ struct run {
   double started;
 };
 
-run start(const sockaddr_in& server, const std::string& script,
-          const char* out = "/dev/null") {
-  std::string ep = endpoint(server);
-  const char* argv[] = {program_path, ep.c_str(),     "secret",
-                        "once",       script.c_str(), nullptr};
+run spawn(const std::vector<std::string>& args, const char* out = "/dev/null") {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   run r = {0, now_s()};
-  if (posix_spawn(&r.pid, program_path, &actions, nullptr, const_cast<char**>(argv),
-                  environ) != 0) {
+  if (posix_spawn(&r.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
     perror("spawn");
     exit(1);
   }
   posix_spawn_file_actions_destroy(&actions);
   return r;
+}
+
+run start(const sockaddr_in& server, const std::string& script,
+          const char* out = "/dev/null") {
+  return spawn({program_path, endpoint(server), "secret", "once", script}, out);
 }
 
 // Returns the peak resident set of \a pid's own program so far, in KiB.
@@ -119,18 +122,18 @@ long vm_hwm_kib(pid_t pid) {
   return kib;
 }
 
-// Waits for the run, looking at its peak RSS every 2 ms; returns its wall
-// time and puts its CPU time in *cpu_s.
-double finish(const run& r, double* cpu_s = nullptr) {
+// Waits for the run; returns its wall time and puts its CPU time in *cpu_s.
+// With \a watch_rss it also looks at the peak RSS every 2 ms, which blurs the
+// wall time by as much: timed runs leave it off.
+double finish(const run& r, double* cpu_s = nullptr, bool watch_rss = false) {
   int status;
   rusage u;
-  for (;;) {
-    long hwm = vm_hwm_kib(r.pid);
-    if (wait4(r.pid, &status, WNOHANG, &u) == r.pid) break;
-    peak_rss_kib = std::max(peak_rss_kib, hwm);
+  while (watch_rss && wait4(r.pid, &status, WNOHANG, &u) != r.pid) {
+    peak_rss_kib = std::max(peak_rss_kib, vm_hwm_kib(r.pid));
     timespec nap = {0, 2000000L};
     nanosleep(&nap, nullptr);
   }
+  if (!watch_rss) wait4(r.pid, &status, 0, &u);
   double wall = now_s() - r.started;
   if (cpu_s)
     *cpu_s = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
@@ -138,31 +141,13 @@ double finish(const run& r, double* cpu_s = nullptr) {
   return wall;
 }
 
-// The floor: read the script, send each rcon line with one sendto(); with
-// \a poll_each, also one zero-timeout readiness poll per line.
+const char* floor_path;
+
+// Runs the floor program on \a script; with \a poll_each, reference (b).
 double reference(const sockaddr_in& server, const std::string& script, bool poll_each) {
-  double t0 = now_s();
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  FILE* f = fopen(script.c_str(), "rb");
-  static const char header[] = "\xFF\xFF\xFF\xFFrcon \"secret\" ";
-  char line[1025], datagram[1024];
-  memcpy(datagram, header, sizeof header - 1);
-  while (fgets(line, sizeof line, f)) {
-    size_t len = strlen(line);
-    if (len > 0 && line[len - 1] == '\n') line[--len] = '\0';
-    if (strncmp(line, "rcon ", 5) == 0 && sizeof header + len - 5 <= sizeof datagram) {
-      memcpy(datagram + sizeof header - 1, line + 5, len - 5 + 1);
-      sendto(fd, datagram, sizeof header - 1 + len - 5 + 1, 0,
-             reinterpret_cast<const sockaddr*>(&server), sizeof server);
-    }
-    if (poll_each) {
-      pollfd p = {fd, POLLIN, 0};
-      poll(&p, 1, 0);
-    }
-  }
-  fclose(f);
-  close(fd);
-  return now_s() - t0;
+  std::vector<std::string> args = {floor_path, endpoint(server), script};
+  if (poll_each) args.push_back("poll");
+  return finish(spawn(args));
 }
 
 void per_line_costs(const sockaddr_in& sink, bool quick) {
@@ -171,8 +156,9 @@ void per_line_costs(const sockaddr_in& sink, bool quick) {
   FILE* dat = fopen((data_dir + "/per_line.dat").c_str(), "w");
   printf("## Cost per \"rcon \" line\n\n");
   printf(
-      "Median of 5 runs (3 for 1M lines) after one untimed run, wall time over the "
-      "whole run, start-up included for rcon-script.\n\n");
+      "Median of 9 runs (5 for 1M lines) after one untimed run, wall time over the "
+      "whole run, start-up included. Each of the three is a process of its own, "
+      "started the same way; the references are `bench/floor.cc`.\n\n");
   printf(
       "| lines | rcon-script | (a) sendto loop | (b) + poll per line | vs (a) | "
       "vs (b) |\n|---:|---:|---:|---:|---:|---:|\n");
@@ -180,10 +166,11 @@ void per_line_costs(const sockaddr_in& sink, bool quick) {
   for (long n : sizes) {
     std::string script = write_script("rcon-" + std::to_string(n) + ".script",
                                       "rcon say benchmark line\n", n);
-    int reps = n >= 1000000 ? 3 : 5;
+    int reps = n >= 1000000 ? 5 : 9;
     std::vector<double> prog, a, b;
-    // One run of each first, untimed, so that no timed run pays for a cold cache.
-    finish(start(sink, script));
+    // One run of each first, untimed, so that no timed run pays for a cold
+    // cache; the program's also gives its peak RSS.
+    finish(start(sink, script), nullptr, true);
     reference(sink, script, true);
     for (int i = 0; i < reps; i++) {
       prog.push_back(finish(start(sink, script)));
@@ -207,16 +194,18 @@ void per_line_costs(const sockaddr_in& sink, bool quick) {
   double span = static_cast<double>(sizes.back() - sizes.front());
   double slope_p = (total_p.back() - total_p.front()) / span * 1e9;
   double slope_b = (total_b.back() - total_b.front()) / span * 1e9;
-  double startup_ms =
+  double fixed_p_ms =
       (total_p.front() - slope_p * 1e-9 * static_cast<double>(sizes.front())) * 1e3;
+  double fixed_b_ms =
+      (total_b.front() - slope_b * 1e-9 * static_cast<double>(sizes.front())) * 1e3;
   measured.marginal_ratio_b = slope_p / slope_b;
   measured.scaling = per_line_p.back() / per_line_p[1];
   printf(
       "\nCost of one more line (slope from %ld to %ld lines): rcon-script %.0f ns, "
-      "(b) %.0f ns, ratio %.3f. rcon-script's fixed cost (process start-up and "
-      "set-up) is about %.1f ms, which is what lifts the small script's ratio.\n",
+      "(b) %.0f ns, ratio %.3f. Fixed cost of a run (process start-up and set-up): "
+      "rcon-script %.2f ms, (b) %.2f ms.\n",
       sizes.front(), sizes.back(), slope_p, slope_b, measured.marginal_ratio_b,
-      startup_ms);
+      fixed_p_ms, fixed_b_ms);
 }
 
 void echo_cost(const sockaddr_in& sink) {
@@ -333,7 +322,7 @@ void flood() {
     });
     long before = peak_rss_kib;
     peak_rss_kib = 0;
-    double wall = finish(r);
+    double wall = finish(r, nullptr, true);
     sender.join();
     FILE* f = fopen(out.c_str(), "rb");
     std::string printed;
@@ -368,13 +357,14 @@ void bursts() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: rcon_bench PROGRAM DATA_DIR [quick]\n");
+  if (argc < 4) {
+    fprintf(stderr, "usage: rcon_bench PROGRAM FLOOR DATA_DIR [quick]\n");
     return 2;
   }
   program_path = argv[1];
-  data_dir = argv[2];
-  bool quick = argc > 3 && strcmp(argv[3], "quick") == 0;
+  floor_path = argv[2];
+  data_dir = argv[3];
+  bool quick = argc > 4 && strcmp(argv[4], "quick") == 0;
   sockaddr_in sink;
   int sink_fd = bound_socket(&sink);  // never read: the kernel drops the excess
   per_line_costs(sink, quick);

@@ -37,17 +37,17 @@ script_keyword keyword_of(const char* line) {
   return KEYWORD_NONE;
 }
 
+// The argument is everything after the keyword, untrimmed, possibly empty.
 void run_script_line(const rcon_link* link, const char* line) {
-  const char* argument = line + KEYWORD_LEN;
   switch (keyword_of(line)) {
     case KEYWORD_RCON:
-      rcon_send(link, argument);
+      rcon_send(link, line + KEYWORD_LEN);
       break;
     case KEYWORD_ECHO:
-      (void)printf("%s\n", argument);
+      (void)printf("%s\n", line + KEYWORD_LEN);
       break;
     case KEYWORD_WAIT:
-      wait_seconds(link, argument);
+      wait_seconds(link, line + KEYWORD_LEN);
       break;
     case KEYWORD_NONE:
       break;
