@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   memset(&server, 0, sizeof server);
   server.sin_family = AF_INET;
   server.sin_addr.s_addr = inet_addr(argv[1]);
-  server.sin_port = htons(static_cast<uint16_t>(atoi(colon + 1)));
+  server.sin_port = htons(static_cast<uint16_t>(strtol(colon + 1, nullptr, 10)));
   int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   FILE* f = fopen(argv[2], "rb");
   if (fd < 0 || f == nullptr) return 2;

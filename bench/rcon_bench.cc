@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,7 +53,7 @@ double median(std::vector<double> v) {
 
 double percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  size_t i = static_cast<size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
   return v[i];
 }
 
@@ -77,8 +79,8 @@ std::string endpoint(const sockaddr_in& a) {
 std::string write_script(const std::string& name, const std::string& line, long count) {
   std::string path = data_dir + "/" + name;
   FILE* f = fopen(path.c_str(), "wb");
-  for (long i = 0; i < count; i++) fputs(line.c_str(), f);
-  fclose(f);
+  for (long i = 0; i < count; i++) (void)fputs(line.c_str(), f);
+  (void)fclose(f);
   return path;
 }
 
@@ -89,7 +91,9 @@ struct run {
 
 run spawn(const std::vector<std::string>& args, const char* out = "/dev/null") {
   std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.reserve(args.size() + 1);
+  std::transform(args.begin(), args.end(), std::back_inserter(argv),
+                 [](const std::string& a) { return const_cast<char*>(a.c_str()); });
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -109,17 +113,27 @@ run start(const sockaddr_in& server, const std::string& script,
   return spawn({program_path, endpoint(server), "secret", "once", script}, out);
 }
 
+// Returns the number after \a key in the file at \a path (at its start when
+// \a key is empty), or 0.
+long proc_number(const std::string& path, const char* key) {
+  FILE* f = fopen(path.c_str(), "r");
+  char line[256];
+  long n = 0;
+  while (f && fgets(line, sizeof line, f)) {
+    size_t k = strlen(key);
+    if (strncmp(line, key, k) == 0) {
+      n = strtol(line + k, nullptr, 10);
+      break;
+    }
+  }
+  if (f) (void)fclose(f);
+  return n;
+}
+
 // Returns the peak resident set of \a pid's own program so far, in KiB.
 // (ru_maxrss would also count the spawning process's memory before exec.)
 long vm_hwm_kib(pid_t pid) {
-  char path[64], line[256];
-  snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
-  FILE* f = fopen(path, "r");
-  long kib = 0;
-  while (f && fgets(line, sizeof line, f))
-    if (sscanf(line, "VmHWM: %ld", &kib) == 1) break;
-  if (f) fclose(f);
-  return kib;
+  return proc_number("/proc/" + std::to_string(pid) + "/status", "VmHWM:");
 }
 
 // Waits for the run; returns its wall time and puts its CPU time in *cpu_s.
@@ -182,13 +196,13 @@ void per_line_costs(const sockaddr_in& sink, bool quick) {
     double rb = median(b) / static_cast<double>(n) * 1e9;
     printf("| %ld | %.0f ns | %.0f ns | %.0f ns | %.3f | %.3f |\n", n, p, ra, rb,
            p / ra, p / rb);
-    fprintf(dat, "%ld %.1f %.1f %.1f\n", n, p, ra, rb);
-    remove(script.c_str());
+    (void)fprintf(dat, "%ld %.1f %.1f %.1f\n", n, p, ra, rb);
+    (void)remove(script.c_str());
     total_p.push_back(median(prog));
     total_b.push_back(median(b));
     per_line_p.push_back(p);
   }
-  fclose(dat);
+  (void)fclose(dat);
   // The cost of one more line, start-up left out: the slope between the
   // smallest and the largest script.
   double span = static_cast<double>(sizes.back() - sizes.front());
@@ -212,12 +226,13 @@ void echo_cost(const sockaddr_in& sink) {
   long n = 100000;
   std::string script = write_script("echo.script", "echo benchmark line\n", n);
   std::vector<double> t;
+  t.reserve(5);
   for (int i = 0; i < 5; i++) t.push_back(finish(start(sink, script)));
   printf(
       "\n## Cost per \"echo \" line\n\n%ld lines to /dev/null: %.0f ns a line "
       "(median of 5; each line also drains).\n",
       n, median(t) / static_cast<double>(n) * 1e9);
-  remove(script.c_str());
+  (void)remove(script.c_str());
 }
 
 void stop_latency(int runs) {
@@ -225,15 +240,14 @@ void stop_latency(int runs) {
   int fd = bound_socket(&server);
   std::string script = write_script("stop.script", "rcon sync\nwait 30\n", 1);
   std::vector<double> ms;
-  srand(12345);
   for (int i = 0; i < runs; i++) {
     run r = start(server, script);
     char buf[2048];
     pollfd p = {fd, POLLIN, 0};
     if (poll(&p, 1, 10000) <= 0) exit(1);
     recv(fd, buf, sizeof buf, 0);
-    // Land anywhere in the half-second pause cycle.
-    timespec nap = {0, (rand() % 500) * 1000000L};
+    // Land at evenly spread points of the half-second pause cycle.
+    timespec nap = {0, (i * 500L / runs) * 1000000L};
     nanosleep(&nap, nullptr);
     double t0 = now_s();
     kill(r.pid, SIGINT);
@@ -327,7 +341,7 @@ void flood() {
     FILE* f = fopen(out.c_str(), "rb");
     std::string printed;
     for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) printed.append(buf, n);
-    fclose(f);
+    (void)fclose(f);
     printf("| %s | %.0f ms | %ld KiB | %s |\n",
            junk ? "100,000 junk datagrams" : "quiet", wall * 1e3, peak_rss_kib,
            printed == expected ? "yes" : "NO");
@@ -342,10 +356,7 @@ void bursts() {
       "replies (110-byte datagrams) that a socket nobody reads holds whole:\n\n"
       "| receive buffer | burst held |\n|---|---:|\n");
   printf("| system default | %ld |\n", burst_held(0, 0));
-  FILE* f = fopen("/proc/sys/net/core/rmem_max", "r");
-  long rmem_max = 0;
-  if (f && fscanf(f, "%ld", &rmem_max) != 1) rmem_max = 0;
-  if (f) fclose(f);
+  long rmem_max = proc_number("/proc/sys/net/core/rmem_max", "");
   printf(
       "| 1 MiB asked without privilege (SO_RCVBUF, capped at net.core.rmem_max = "
       "%ld here) | %ld |\n",
@@ -358,7 +369,7 @@ void bursts() {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: rcon_bench PROGRAM FLOOR DATA_DIR [quick]\n");
+    (void)fprintf(stderr, "usage: rcon_bench PROGRAM FLOOR DATA_DIR [quick]\n");
     return 2;
   }
   program_path = argv[1];
