@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/loopback.h"
+
 extern char** environ;
 
 namespace {
@@ -57,23 +59,16 @@ double percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-// A UDP socket bound to 127.0.0.1 on a port the kernel picks.
+// A UDP socket bound to 127.0.0.1 on a port the kernel picks; the bench
+// cannot go on without one.
 int bound_socket(sockaddr_in* addr) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  memset(addr, 0, sizeof *addr);
-  addr->sin_family = AF_INET;
-  addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof *addr;
-  if (bind(fd, reinterpret_cast<sockaddr*>(addr), len) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(addr), &len) != 0) {
+  udp_peer peer = udp_peer_open();
+  if (peer.fd < 0) {
     perror("bind");
     exit(1);
   }
-  return fd;
-}
-
-std::string endpoint(const sockaddr_in& a) {
-  return std::string(inet_ntoa(a.sin_addr)) + ":" + std::to_string(ntohs(a.sin_port));
+  *addr = peer.addr;
+  return peer.fd;
 }
 
 std::string write_script(const std::string& name, const std::string& line, long count) {
@@ -110,7 +105,7 @@ run spawn(const std::vector<std::string>& args, const char* out = "/dev/null") {
 
 run start(const sockaddr_in& server, const std::string& script,
           const char* out = "/dev/null") {
-  return spawn({program_path, endpoint(server), "secret", "once", script}, out);
+  return spawn({program_path, endpoint_text(server), "secret", "once", script}, out);
 }
 
 // Returns the number after \a key in the file at \a path (at its start when
@@ -159,7 +154,7 @@ const char* floor_path;
 
 // Runs the floor program on \a script; with \a poll_each, reference (b).
 double reference(const sockaddr_in& server, const std::string& script, bool poll_each) {
-  std::vector<std::string> args = {floor_path, endpoint(server), script};
+  std::vector<std::string> args = {floor_path, endpoint_text(server), script};
   if (poll_each) args.push_back("poll");
   return finish(spawn(args));
 }

@@ -10,14 +10,12 @@
 #include <winsock2.h>
 typedef SOCKET rcon_socket;
 // The C runtime reads text-mode files itself: CR LF as LF, 0x1A as the end.
-#define SCRIPT_OPEN_MODE "rt"
 #define SCRIPT_RUNTIME_TRANSLATES 1
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 typedef int rcon_socket;
 // Files are bytes here: the script reader applies the text-mode rules.
-#define SCRIPT_OPEN_MODE "rb"
 #define SCRIPT_RUNTIME_TRANSLATES 0
 #endif
 

@@ -8,17 +8,15 @@ void script_attach(script_reader* r, FILE* file) {
   r->file = file;
   r->at = r->len = 0;
   r->ended = 0;
-  r->translate = 1;
 }
 
 int script_open(script_reader* r, const char* path) {
-  FILE* file = fopen(path, SCRIPT_OPEN_MODE);
+  FILE* file = fopen(path, SCRIPT_RUNTIME_TRANSLATES ? "rt" : "rb");
   if (file == nullptr) return 0;
   // The reader keeps its own chunk; a second buffer inside stdio would only
   // copy every byte once more.
   (void)setvbuf(file, nullptr, _IONBF, 0);
   script_attach(r, file);
-  r->translate = !SCRIPT_RUNTIME_TRANSLATES;
   return 1;
 }
 
@@ -39,7 +37,7 @@ static int have_byte(script_reader* r) {
 static int text_byte(script_reader* r) {
   if (!have_byte(r)) return -1;
   int c = r->chunk[r->at++];
-  if (!r->translate) return c;
+  if (SCRIPT_RUNTIME_TRANSLATES) return c;
   if (c == 0x1A) {
     r->ended = 1;
     r->at = r->len;

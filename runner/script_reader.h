@@ -16,15 +16,14 @@ struct script_reader {
   unsigned char chunk[SCRIPT_CHUNK];
   size_t at, len;  // the unread bytes of chunk are [at, len)
   int ended;       // end of file, a read error or a 0x1A byte seen
-  int translate;   // 0 where the C runtime applies the text-mode rules itself
 };
 
 /// Opens the script at \a path. Returns 1 on success, 0 if it cannot be
 /// opened.
 int script_open(script_reader* r, const char* path);
 
-/// Starts reading \a file, opened in binary mode, from where it stands; the
-/// reader applies the text-mode rules itself, and script_close() closes it.
+/// Starts reading \a file, opened as script_open() opens it, from where it
+/// stands; script_close() closes it.
 void script_attach(script_reader* r, FILE* file);
 
 /// Reads the next line into \a line: the text up to and including its line
