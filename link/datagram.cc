@@ -1,6 +1,5 @@
 #include "link/datagram.h"
 
-#include <stdio.h>
 #include <string.h>
 
 static const char reply_header[] = "\xFF\xFF\xFF\xFFprint\n";
@@ -35,13 +34,14 @@ static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
 }
 
 int take_datagram(char* buf, long len, const sockaddr_in* from,
-                  const sockaddr_in* server, FILE* out) {
+                  const sockaddr_in* server, const char** text) {
+  *text = nullptr;
   if (len <= 0) return 0;
   if (len < RCON_REPLY_HEADER_LEN ||
       memcmp(buf, reply_header, RCON_REPLY_HEADER_LEN) != 0)
     return static_cast<int>(len);
   buf[len] = '\0';
   if (len == RCON_REPLY_HEADER_LEN) return 0;
-  if (from_server(from, server)) (void)fputs(buf + RCON_REPLY_HEADER_LEN, out);
+  if (from_server(from, server)) *text = buf + RCON_REPLY_HEADER_LEN;
   return static_cast<int>(len - RCON_REPLY_HEADER_LEN);
 }

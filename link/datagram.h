@@ -3,7 +3,6 @@
 #define RCON_DATAGRAM_H
 
 #include <stddef.h>
-#include <stdio.h>
 
 #include "platform/platform.h"
 
@@ -19,12 +18,13 @@ enum {
 size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
                               const char* command);
 
-/// Handles the \a len bytes received into \a buf from \a from: writes the text
-/// of a console-output reply to \a out, up to its first zero byte, if it came
-/// from \a server. \a buf must have room for one byte after the datagram.
-/// Returns 0 for an empty datagram or a reply with no text, the text length
-/// for any other reply, and the datagram's length for anything else.
+/// Classifies the \a len bytes received into \a buf from \a from. Sets
+/// \a text to the text of a console-output reply that came from \a server,
+/// zero-terminated at its end, and to nullptr for anything else. \a buf must
+/// have room for one byte after the datagram. Returns 0 for an empty
+/// datagram or a reply with no text, the text length for any other reply,
+/// and the datagram's length for anything else.
 int take_datagram(char* buf, long len, const sockaddr_in* from,
-                  const sockaddr_in* server, FILE* out);
+                  const sockaddr_in* server, const char** text);
 
 #endif

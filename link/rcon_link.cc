@@ -1,11 +1,11 @@
 #include "link/rcon_link.h"
 
 #include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "link/datagram.h"
 #include "link/decimal.h"
+#include "link/output.h"
 
 int rcon_open(rcon_link* link, char* endpoint, const char* password) {
   if (!net_start()) return 0;
@@ -48,13 +48,13 @@ int rcon_poll(const rcon_link* link) {
   sockaddr_in from;
   long len = datagram_receive(link->sock, buf, RCON_RECEIVE_MAX, &from);
   buf[RCON_RECEIVE_MAX] = '\0';
-  return take_datagram(buf, len, &from, &link->server_addr, stdout);
+  const char* text;
+  int result = take_datagram(buf, len, &from, &link->server_addr, &text);
+  if (text != nullptr) print_text(text);
+  return result;
 }
 
-int rcon_drain_up_to(const rcon_link* link, int max) {
-  int taken = 0;
-  while (taken < max && rcon_poll(link) > 0) taken++;
-  return taken;
+void rcon_drain(const rcon_link* link) {
+  for (int taken = 0; taken < RCON_DRAIN_MAX; taken++)
+    if (rcon_poll(link) == 0) return;
 }
-
-void rcon_drain(const rcon_link* link) { rcon_drain_up_to(link, RCON_DRAIN_MAX); }

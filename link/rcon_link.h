@@ -43,8 +43,4 @@ int rcon_poll(const rcon_link* link);
 /// when it began; the rest waits for the next drain.
 void rcon_drain(const rcon_link* link);
 
-/// Polls as rcon_drain() does, taking at most \a max datagrams. Returns how
-/// many it took.
-int rcon_drain_up_to(const rcon_link* link, int max);
-
 #endif

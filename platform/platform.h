@@ -59,8 +59,32 @@ long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from
 /// that arrives before or during the pause ends it.
 void pause_half_second(const volatile sig_atomic_t* stop);
 
+/// Opens the script at \a path for reading, in text mode where the platform
+/// has one, without waiting for a FIFO's writer. Returns a descriptor, or -1
+/// if it cannot be opened.
+int script_file_open(const char* path);
+
+/// Reads at most \a cap bytes of the script as soon as there are any, so that
+/// a line from a pipe or a terminal is seen the moment it is complete.
+/// Returns how many were read; 0 at the end, after a read error, or once
+/// \a stop is set while it waits (where the platform can wait that way).
+long script_file_read(int fd, unsigned char* buf, size_t cap,
+                      const volatile sig_atomic_t* stop);
+
+void script_file_close(int fd);
+
+/// Opens whichever of descriptors 0, 1 and 2 is closed on the null device,
+/// so that neither the socket nor the script can take its place and be
+/// written to as standard output. Their use still fails as on a closed
+/// descriptor: 0 is opened for writing only, 1 and 2 for reading only.
+void hold_standard_descriptors();
+
 /// Installs \a handler for SIGABRT, SIGINT and SIGTERM for the whole run.
 void install_stop_handler(void (*handler)(int));
+
+/// Called by the handler once the stop flag is set: ends a pause that is
+/// under way where a signal alone does not.
+void wake_from_pause();
 
 /// Called first thing in the handler: where the runtime resets a signal to
 /// its default action before calling the handler, puts \a handler back.

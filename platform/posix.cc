@@ -1,9 +1,9 @@
 // POSIX sockets, signals and sleeping behind platform.h.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -72,20 +72,58 @@ long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from
   return static_cast<long>(n);
 }
 
-// The stop signals stay blocked from the flag test until pselect() lets
-// them in, so a signal that lands between the two still ends the pause.
-void pause_half_second(const volatile sig_atomic_t* stop) {
+// Waits with ppoll() for \a fds (none for a plain pause) or the timeout, with
+// the stop signals blocked from the flag test until ppoll() lets them in: a
+// signal that lands between the two still ends the wait. Returns 0 if the
+// wait ended by a stop, 1 otherwise.
+static int wait_unless_stopped(pollfd* fds, nfds_t count, const timespec* timeout,
+                               const volatile sig_atomic_t* stop) {
   sigset_t stops, old;
   sigemptyset(&stops);
   sigaddset(&stops, SIGABRT);
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGTERM);
   sigprocmask(SIG_BLOCK, &stops, &old);
-  if (!*stop) {
-    timespec half = {0, 500000000L};
-    pselect(0, nullptr, nullptr, nullptr, &half, &old);
+  // Other signals that interrupt it are no reason to stop waiting.
+  while (!*stop && ppoll(fds, count, timeout, &old) < 0 && errno == EINTR && !*stop) {
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
+  return !*stop;
+}
+
+void pause_half_second(const volatile sig_atomic_t* stop) {
+  timespec half = {0, 500000000L};
+  (void)wait_unless_stopped(nullptr, 0, &half, stop);
+}
+
+// O_NONBLOCK only for the open itself: a FIFO without a writer would
+// otherwise hold the open, where no stop signal can end it.
+int script_file_open(const char* path) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+// One read() hands over what is there: a whole line from a terminal, what
+// the writer has written from a pipe, a full buffer from a regular file.
+long script_file_read(int fd, unsigned char* buf, size_t cap,
+                      const volatile sig_atomic_t* stop) {
+  pollfd p = {fd, POLLIN, 0};
+  if (!wait_unless_stopped(&p, 1, nullptr, stop)) return 0;
+  ssize_t n;
+  do n = read(fd, buf, cap);
+  while (n < 0 && errno == EINTR);
+  return n > 0 ? static_cast<long>(n) : 0;
+}
+
+void script_file_close(int fd) { close(fd); }
+
+void hold_standard_descriptors() {
+  for (int fd = 0; fd <= 2; fd++) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // open() takes the lowest free descriptor: this one.
+    if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) return;
+  }
 }
 
 // SA_RESTART keeps reads of the script and writes to stdout from failing
@@ -103,5 +141,8 @@ void install_stop_handler(void (*handler)(int)) {
 
 // sigaction() handlers are not reset on delivery: nothing to put back.
 void keep_stop_handler(int, void (*)(int)) {}
+
+// The signal itself ends ppoll().
+void wake_from_pause() {}
 
 int stdout_is_terminal() { return isatty(STDOUT_FILENO); }

@@ -2,6 +2,7 @@
 // platform.h brings winsock2.h, which must come before windows.h.
 #include "platform/platform.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <signal.h>
 #include <stdio.h>
@@ -63,14 +64,49 @@ long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+// Set by the stop handler, so that a pause ends at once rather than at the
+// end of its half second. Manual-reset: it stays set until the next pause.
+static HANDLE stop_event = nullptr;
+
+// The event is cleared before the flag test: a stop that lands after the
+// test sets it again, and the wait returns at once.
 void pause_half_second(const volatile sig_atomic_t* stop) {
-  if (!*stop) Sleep(500);
+  if (stop_event == nullptr) {
+    if (!*stop) Sleep(500);
+    return;
+  }
+  ResetEvent(stop_event);
+  if (!*stop) WaitForSingleObject(stop_event, 500);
 }
 
+// The runtime's text mode: CR LF comes as LF, and a 0x1A byte ends the file.
+int script_file_open(const char* path) { return _open(path, _O_RDONLY | _O_TEXT); }
+
+// _read() returns what one ReadFile() gives: a line from the console, what
+// is in a pipe. It cannot be cut short by Ctrl+C.
+long script_file_read(int fd, unsigned char* buf, size_t cap,
+                      const volatile sig_atomic_t*) {
+  int n = _read(fd, buf, static_cast<unsigned>(cap));
+  return n > 0 ? n : 0;
+}
+
+void script_file_close(int fd) { _close(fd); }
+
+// Nothing to do: the runtime keeps descriptors 0, 1 and 2 taken even when
+// a standard handle is missing, and a socket is never a descriptor here.
+void hold_standard_descriptors() {}
+
 void install_stop_handler(void (*handler)(int)) {
+  stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   (void)signal(SIGABRT, handler);
   (void)signal(SIGINT, handler);
   (void)signal(SIGTERM, handler);
+}
+
+// SetEvent() takes no lock of the runtime's and allocates nothing, so the
+// handler may call it, also on the thread the console runs it on.
+void wake_from_pause() {
+  if (stop_event != nullptr) SetEvent(stop_event);
 }
 
 // The runtime puts a signal back to its default action before it calls the

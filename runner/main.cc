@@ -3,29 +3,18 @@
 //   rcon-script ADDRESS:PORT PASSWORD MODE SCRIPT
 //
 // MODE "loop" runs the script again and again until a stop signal; anything
-// else runs it once.
+// else runs it once. The exit status is 1 for wrong usage, a failed set-up
+// or lost output, and 0 otherwise.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "link/output.h"
 #include "link/rcon_link.h"
 #include "platform/platform.h"
 #include "runner/script_commands.h"
 #include "runner/script_reader.h"
 #include "runner/stop_signal.h"
-
-enum { STDOUT_BLOCK = 4096 };
-
-// On a terminal each echo and reply shows at once; into a file or a pipe
-// output goes in blocks. The block must outlive main(), hence static.
-static void choose_stdout_buffering() {
-  if (stdout_is_terminal()) {
-    (void)setvbuf(stdout, nullptr, _IONBF, 0);
-  } else {
-    static char block[STDOUT_BLOCK];
-    (void)setvbuf(stdout, block, _IOFBF, sizeof block);
-  }
-}
 
 // Removes the line feed that ends \a line, if any; nothing else is trimmed.
 static void drop_final_line_feed(char* line) {
@@ -47,9 +36,22 @@ static void run_pass(const rcon_link* link, const char* path) {
   script_close(&reader);
 }
 
+// Returns the exit status of a run that got past set-up: 1 if some output
+// was lost, after saying so on stderr, as other Unix tools do; else 0.
+static int finish_output() {
+  int error = output_close();
+  if (error == 0) return 0;
+  char message[256];
+  (void)snprintf(message, sizeof message, "rcon-script: write error: %s\n",
+                 strerror(error));
+  (void)fputs(message, stderr);
+  return 1;
+}
+
 int main(int argc, char** argv) {
+  hold_standard_descriptors();
   if (argc != 5) exit(1);
-  choose_stdout_buffering();
+  output_open();
   install_stop_handler(on_stop_signal);
   int loop = strcmp(argv[3], "loop") == 0;
   rcon_link link;
@@ -58,5 +60,5 @@ int main(int argc, char** argv) {
   do run_pass(&link, argv[4]);
   while (loop && !stop_requested);
   rcon_close(link.sock);
-  return 0;
+  return finish_output();
 }

@@ -1,11 +1,11 @@
 #include "runner/script_commands.h"
 
 #include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
 #include "link/decimal.h"
+#include "link/output.h"
 #include "platform/platform.h"
 #include "runner/stop_signal.h"
 
@@ -44,7 +44,7 @@ void run_script_line(const rcon_link* link, const char* line) {
       rcon_send(link, line + KEYWORD_LEN);
       break;
     case KEYWORD_ECHO:
-      (void)printf("%s\n", line + KEYWORD_LEN);
+      print_line(line + KEYWORD_LEN);
       break;
     case KEYWORD_WAIT:
       wait_seconds(link, line + KEYWORD_LEN);

@@ -3,32 +3,31 @@
 #include <string.h>
 
 #include "platform/platform.h"
+#include "runner/stop_signal.h"
 
-void script_attach(script_reader* r, FILE* file) {
-  r->file = file;
+void script_attach(script_reader* r, int fd) {
+  r->fd = fd;
   r->at = r->len = 0;
   r->ended = 0;
 }
 
 int script_open(script_reader* r, const char* path) {
-  FILE* file = fopen(path, SCRIPT_RUNTIME_TRANSLATES ? "rt" : "rb");
-  if (file == nullptr) return 0;
-  // The reader keeps its own chunk; a second buffer inside stdio would only
-  // copy every byte once more.
-  (void)setvbuf(file, nullptr, _IONBF, 0);
-  script_attach(r, file);
+  int fd = script_file_open(path);
+  if (fd < 0) return 0;
+  script_attach(r, fd);
   return 1;
 }
 
-void script_close(script_reader* r) { (void)fclose(r->file); }
+void script_close(script_reader* r) { script_file_close(r->fd); }
 
 // Returns 1 if an unread byte is in the chunk, refilling it if need be.
 static int have_byte(script_reader* r) {
   if (r->at < r->len) return 1;
   if (r->ended) return 0;
   r->at = 0;
-  r->len = fread(r->chunk, 1, sizeof r->chunk, r->file);
-  // A read error ends the script as the end of the file does.
+  r->len = static_cast<size_t>(
+      script_file_read(r->fd, r->chunk, sizeof r->chunk, &stop_requested));
+  // A read error or a stop ends the script as the end of the file does.
   if (r->len == 0) r->ended = 1;
   return r->len > 0;
 }

@@ -4,7 +4,6 @@
 #define RCON_SCRIPT_READER_H
 
 #include <stddef.h>
-#include <stdio.h>
 
 enum {
   SCRIPT_LINE_MAX = 1024,  // characters in one line, its line feed included
@@ -12,7 +11,7 @@ enum {
 };
 
 struct script_reader {
-  FILE* file;
+  int fd;
   unsigned char chunk[SCRIPT_CHUNK];
   size_t at, len;  // the unread bytes of chunk are [at, len)
   int ended;       // end of file, a read error or a 0x1A byte seen
@@ -22,18 +21,19 @@ struct script_reader {
 /// opened.
 int script_open(script_reader* r, const char* path);
 
-/// Starts reading \a file, opened as script_open() opens it, from where it
+/// Starts reading \a fd, opened as script_open() opens it, from where it
 /// stands; script_close() closes it.
-void script_attach(script_reader* r, FILE* file);
+void script_attach(script_reader* r, int fd);
 
 /// Reads the next line into \a line: the text up to and including its line
 /// feed, cut at SCRIPT_LINE_MAX characters, with a zero byte after it. CR LF
-/// reads as LF and a 0x1A byte ends the script. Returns the number of
-/// characters read, zero bytes included; 0 at the end of the script or after
-/// a read error.
+/// reads as LF and a 0x1A byte ends the script. Returns as soon as the line
+/// is complete, even if more is still to come. Returns the number of
+/// characters read, zero bytes included; 0 at the end of the script, after a
+/// read error, or when a stop is requested while it waits for more.
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]);
 
-/// Closes the script file.
+/// Closes the script.
 void script_close(script_reader* r);
 
 #endif

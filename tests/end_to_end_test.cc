@@ -1,26 +1,24 @@
-// Runs the built program against a stand-in server on a loopback port and
-// checks the bytes on the wire, the bytes on stdout and the exit status.
+// The program as its users meet it, one row a behaviour: the command line
+// (with the shell's redirections), the script, what the stand-in server on a
+// loopback port and the user do while it runs, and what comes out: the
+// datagrams, stdout, stderr and the exit status.
 //
-// Another build of the program, the Windows one, is tested the same way with
-// RCON_TEST_PROGRAM naming it, RCON_TEST_LAUNCHER the command that starts it
-// (wine) and RCON_TEST_CRLF=1, since it writes each line feed as CR LF.
-#include <ctype.h>
+// The Windows build runs the same rows under wine: RCON_TEST_PROGRAM names
+// it, RCON_TEST_LAUNCHER the command that starts it, RCON_TEST_CRLF=1 says
+// that it writes each line feed as CR LF.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <math.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/loopback.h"
@@ -29,435 +27,327 @@ extern char** environ;
 
 namespace {
 
-// Test constants: a throw while building them fails the run at start-up.
-// NOLINTNEXTLINE(cert-err58-cpp)
-const std::string ff = "\xFF\xFF\xFF\xFF";
-// NOLINTNEXTLINE(cert-err58-cpp)
-const std::string header = ff + "print\n";
-const int DEADLINE_MS = 10000;
+// What the server or the user does while the program runs, in row order.
+enum act {
+  GET,     // the server receives the command datagram for text
+  RAW,     // the server receives exactly the bytes of text
+  GET_AT,  // as GET, once the clock has moved on n whole seconds from the
+           // first datagram; for n = 0, at once, without a pause
+  QUIET,   // the server takes what comes until 200 ms pass in silence
+  REPLY,   // the server sends text to the program
+  SPOOF,   // as REPLY, from another port (n = 1) or from 127.0.0.2 (n = 2)
+  BURST,   // the server sends each line of text as a reply of its own
+  FLOOD,   // the server sends n junk datagrams
+  FEED,    // the user writes text to the script: a FIFO or the terminal
+  END,     // the user ends the script: closes the FIFO, or types Ctrl+D
+  REMOVE,  // the user removes the script file
+  SIGNAL,  // the user sends signal n, times times
+  SEE,     // stdout so far is text; waits for it on a terminal
+};
+struct step {
+  act what;
+  std::string text{};
+  int n = 0, times = 1;
+};
 
-// Lets \a ms milliseconds pass between two looks at a condition.
-void nap_ms(long ms) {
-  timespec t = {0, ms * 1000000L};
-  nanosleep(&t, nullptr);
-}
+// In args, $S is the server's ADDRESS:PORT and $P its port; the script is
+// $F, a file holding the row's script, $Q, a FIFO, or $T, a terminal, which
+// can also take stdout (>$T).
+struct row {
+  const char* name;
+  std::string args, script;
+  std::vector<step> steps;
+  std::string out;
+  int status = 0;
+  std::string err{};
+  const char* not_on_windows = nullptr;  // why the row cannot run there
+};
+void PrintTo(const row& r, std::ostream* os) { *os << r.name; }
 
-std::string env(const char* name) {
-  const char* value = getenv(name);
-  return value ? value : "";
-}
-
-std::string program_under_test() {
-  std::string path = env("RCON_TEST_PROGRAM");
-  return path.empty() ? RCON_SCRIPT_EXE : path;
-}
-
+std::string env(const char* name) { return getenv(name) ? getenv(name) : ""; }
 bool windows_build() { return env("RCON_TEST_CRLF") == "1"; }
-
-// Returns \a text as the program under test writes it on stdout.
-std::string out(const std::string& text) {
-  if (!windows_build()) return text;
-  std::string crlf;
-  for (char c : text) crlf += c == '\n' ? "\r\n" : std::string(1, c);
-  return crlf;
+bool has(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
 }
 
-// The program under test, behind its launcher if it has one.
-std::vector<std::string> command_line(std::vector<std::string> args) {
-  args.insert(args.begin(), program_under_test());
-  if (!env("RCON_TEST_LAUNCHER").empty())
-    args.insert(args.begin(), env("RCON_TEST_LAUNCHER"));
-  return args;
-}
-
-long now_ms() {
+double now() {
   timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Returns the path of a new file holding \a bytes.
-std::string script_file(const std::string& bytes) {
-  static int count = 0;
-  std::string path = testing::TempDir() + "rcon-e2e-" + std::to_string(getpid()) + "-" +
-                     std::to_string(count++) + ".txt";
-  FILE* f = fopen(path.c_str(), "wb");
-  EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-  EXPECT_EQ(fclose(f), 0);
-  return path;
+// Returns \a text as written to a terminal or by the Windows build, put back
+// as the program meant it: no CR before a line feed, no cursor escapes.
+std::string as_meant(const std::string& text) {
+  std::string plain;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text.compare(i, 2, "\033[") == 0) {
+      for (i += 2; i < text.size() && !isalpha(text[i] & 0xFF);) i++;
+    } else if (text.compare(i, 2, "\r\n") != 0) {
+      plain += text[i];
+    }
+  }
+  return plain;
 }
 
-// Returns the whole text of the file at \a path, or "" if it cannot be read.
-std::string file_text(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Returns the peak resident set of \a pid's program so far, in KiB, or 0.
-// (ru_maxrss would also count this process's memory from before the exec.)
-long vm_hwm_kib(pid_t pid) {
-  std::string status = file_text("/proc/" + std::to_string(pid) + "/status");
-  size_t at = status.find("VmHWM:");
-  return at == std::string::npos ? 0 : strtol(status.c_str() + at + 6, nullptr, 10);
-}
-
-// One run of the program, its stdout and stderr on pipes (or stdout on
-// \a out_fd), bounded by DEADLINE_MS.
-struct program {
+// One run of the program with the stand-in server and its two impostors. A
+// run that outlives its test is killed with all it started.
+struct run {
+  udp_peer server = udp_peer_open(), other_port = udp_peer_open(),
+           other_addr = udp_peer_open("127.0.0.2");
+  sockaddr_in client{};  // where the program listens
+  double first = 0;      // when its first datagram came
   pid_t pid = -1;
-  int out = -1, err = -1;
-  std::string stdout_text, stderr_text;
+  int out = -1, err = -1, tty = -1, fifo = -1;
+  std::string script, out_text, err_text;
   int status = -1;
-  long max_rss_kib = 0;
+  double deadline = now() + 15;
 
-  // Starts rcon-script with \a args, or with \a whole as the whole command line.
-  explicit program(std::vector<std::string> args, int out_fd = -1, bool whole = false) {
-    if (!whole) args = command_line(args);
-    int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out_fd >= 0 ? out_fd : out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    std::transform(args.begin(), args.end(), std::back_inserter(argv),
-                   [](std::string& a) { return &a[0]; });
-    argv.push_back(nullptr);
-    posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    out = out_pipe[0];
-    err = err_pipe[0];
+  ~run() {
+    if (pid > 0) kill(-pid, SIGKILL), waitpid(pid, &status, 0);
+    for (int fd : {server.fd, other_port.fd, other_addr.fd, err, tty, fifo})
+      if (fd >= 0) close(fd);
+    if (out >= 0 && out != tty) close(out);
   }
 
-  // Waits for the exit, reading both streams and noting the peak RSS;
-  // kills the program at the deadline.
+  // Reads what stdout and stderr hold, waiting up to \a ms for more.
+  void pump(int ms) {
+    pollfd p[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    if (poll(p, 2, ms) <= 0) return;
+    take(p[0], &out_text);
+    take(p[1], &err_text);
+  }
+  // A pipe, or a terminal that nobody has open any more, ends there.
+  void take(const pollfd& p, std::string* text) {
+    char buf[65536];
+    ssize_t n = p.revents ? read(p.fd, buf, sizeof buf) : 1;
+    if (p.revents && n > 0) text->append(buf, static_cast<size_t>(n));
+    if (n <= 0) (p.fd == out ? out : err) = -1;
+  }
+
   void finish() {
-    long deadline = now_ms() + DEADLINE_MS;
-    while ((out >= 0 || err >= 0) && now_ms() < deadline) {
-      pollfd p[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-      int ready = poll(p, 2, 5);
-      max_rss_kib = std::max(max_rss_kib, vm_hwm_kib(pid));
-      if (ready <= 0) continue;
-      take(&out, &stdout_text, p[0].revents);
-      take(&err, &stderr_text, p[1].revents);
-    }
-    // The pipes close a moment before the exit can be collected.
-    bool exited = false;
-    while (!exited && now_ms() < deadline) {
-      exited = waitpid(pid, &status, WNOHANG) == pid;
-      if (!exited) nap_ms(1);
-    }
-    if (!exited) {
-      ADD_FAILURE() << "still running at the deadline";
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
-  }
-
-  static void take(int* fd, std::string* text, short revents) {
-    if (*fd < 0 || revents == 0) return;
-    char buf[4096];
-    ssize_t n = read(*fd, buf, sizeof buf);
-    if (n > 0) {
-      text->append(buf, static_cast<size_t>(n));
-      return;
-    }
-    close(*fd);
-    *fd = -1;
-  }
-
-  int exit_code() const {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    while ((out >= 0 || err >= 0) && now() < deadline) pump(20);
+    while (waitpid(pid, &status, WNOHANG) == 0 && now() < deadline) pump(5);
+    if (now() < deadline) pid = -1;
+    EXPECT_EQ(pid, -1) << "still running at the deadline";
   }
 };
 
-// Returns every datagram waiting on \a fd.
-std::vector<std::string> wire(int fd) {
-  std::vector<std::string> seen;
-  std::string d;
-  while (udp_receive(fd, &d, 0)) seen.push_back(d);
-  return seen;
+// Starts the program, through the shell, as \a r says.
+void start(run* p, const row& r) {
+  int out[2], err[2];
+  p->tty = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(p->tty >= 0 && unlockpt(p->tty) == 0 && pipe(out) == 0 && pipe(err) == 0);
+  p->script = testing::TempDir() + "rcon-e2e-" + std::to_string(getpid());
+  (void)remove(p->script.c_str());
+  ASSERT_TRUE(!has(r.args, "$Q") || mkfifo(p->script.c_str(), 0600) == 0);
+  FILE* f = has(r.args, "$F") ? fopen(p->script.c_str(), "wb") : nullptr;
+  ASSERT_TRUE(!f ||
+              (fwrite(r.script.data(), 1, r.script.size(), f) == r.script.size() &&
+               fclose(f) == 0));
+  std::string program =
+      env("RCON_TEST_PROGRAM").empty() ? RCON_SCRIPT_EXE : env("RCON_TEST_PROGRAM");
+  std::string line = "exec " + env("RCON_TEST_LAUNCHER") + " " + program + " " + r.args;
+  const std::pair<const char*, std::string> subs[] = {
+      {"$S", "127.0.0.1:$P"},
+      {"$P", std::to_string(ntohs(p->server.addr.sin_port))},
+      {"$F", p->script},
+      {"$Q", p->script},
+      {"$T", ptsname(p->tty)}};
+  for (const auto& sub : subs)
+    for (size_t at; (at = line.find(sub.first)) != std::string::npos;)
+      line.replace(at, 2, sub.second);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+  posix_spawnattr_t attr;  // a group of its own, to be killed whole
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
+  ASSERT_EQ(
+      posix_spawn(&p->pid, "/bin/sh", &fa, &attr, const_cast<char**>(argv), environ),
+      0);
+  posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
+  close(out[1]);
+  close(err[1]);
+  p->out = has(r.args, ">$T") ? (close(out[0]), p->tty) : out[0];
+  p->err = err[0];
+  p->fifo = has(r.args, "$Q") ? open(p->script.c_str(), O_RDWR) : -1;
 }
 
-std::string command(const std::string& password, const std::string& text) {
-  return ff + "rcon \"" + password + "\" " + text + '\0';
-}
+const std::string header = "\xFF\xFF\xFF\xFFprint\n", nul(1, '\0');
 
-class EndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_GE((server_ = udp_peer_open()).fd, 0); }
-  void TearDown() override { udp_peer_close(&server_); }
-  std::string endpoint() const { return endpoint_text(server_.addr); }
-  udp_peer server_;
-};
-
-TEST_F(EndToEnd, ExitsSilentlyOnWrongUsageAndMissingScript) {
-  std::string script = script_file("rcon x\necho y\n");
-  const struct {
-    const char* name;
-    std::vector<std::string> args;
-    int status;
-  } cases[] = {
-      {"three arguments", {endpoint(), "pw", "once"}, 1},
-      {"five arguments", {endpoint(), "pw", "once", script, "extra"}, 1},
-      {"no colon", {"127.0.0.1", "pw", "once", script}, 1},
-      {"missing script", {endpoint(), "pw", "once", script + ".missing"}, 0},
-  };
-  for (const auto& c : cases) {
-    program p(c.args);
-    p.finish();
-    EXPECT_EQ(p.exit_code(), c.status) << c.name;
-    EXPECT_EQ(p.stdout_text + p.stderr_text, "") << c.name;
-    EXPECT_TRUE(wire(server_.fd).empty()) << c.name;
-  }
-}
-
-TEST_F(EndToEnd, CarriesOutEachScriptLine) {
-  std::string long_rcon = "rcon " + std::string(1019, 'a');  // cut at 1024 characters
-  const struct {
-    const char* name;
-    std::string script;
-    std::vector<std::string> wire;
-    std::string out;
-  } cases[] = {
-      {"rcon sends the rest of the line",
-       "rcon status\nrcon  two words\nrcon \nrcon 100% %s %n",
-       {command("pw", "status"), command("pw", " two words"), command("pw", ""),
-        command("pw", "100% %s %n")},
-       ""},
-      {"echo prints the rest and a line feed",
-       "echo hello\necho \necho\n",
-       {},
-       "hello\n\n"},
-      {"not commands", "RCON x\n rcon x\nrcon\tx\nrcon\n# note\n\necho\n", {}, ""},
-      {"CR LF line ends", "echo a\r\nrcon b\r\n", {command("pw", "b")}, "a\n"},
-      {"lone CR stays", "echo a\rb\n", {}, "a\rb\n"},
-      {"0x1A ends the script",
-       "echo a\n\x1A"
-       "echo b\n",
-       {},
-       "a\n"},
-      {"zero byte ends the line", std::string("echo a\0b\necho c\n", 16), {}, "a\nc\n"},
-      {"too long to send, then its tail", long_rcon + "echo tail\n", {}, "tail\n"},
-      {"waits that end at once",
-       "wait -5\nwait abc\nwait\nwait 0\necho done\n",
-       {},
-       "done\n"},
-      {"binary junk", std::string("\x01\xFE\x00\x7F\xFF\r\r\n\x80", 9), {}, ""},
-  };
-  for (const auto& c : cases) {
-    program p({endpoint(), "pw", "once", script_file(c.script)});
-    p.finish();
-    EXPECT_EQ(p.exit_code(), 0) << c.name;
-    EXPECT_EQ(p.stdout_text, out(c.out)) << c.name;
-    EXPECT_EQ(p.stderr_text, "") << c.name;
-    EXPECT_EQ(wire(server_.fd), c.wire) << c.name;
-  }
-}
-
-TEST_F(EndToEnd, PrintsServerRepliesDuringAWaitAndNothingElse) {
-  udp_peer other_port = udp_peer_open();
-  udp_peer other_addr = udp_peer_open("127.0.0.2");
-  program p(
-      {endpoint(), "pw", "once", script_file("rcon status\nwait 2\necho after\n")});
+// Carries out step \a s of run \a p, checking what it says the run does.
+void take_step(const step& s, run* p) {
   std::string got;
-  sockaddr_in client;
-  ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
-  EXPECT_EQ(got, command("pw", "status"));
-  udp_send(other_port.fd, header + "spoofed\n", client);
-  udp_send(other_addr.fd, header + "spoofed\n", client);
-  udp_send(server_.fd, header + "map: q\n", client);
-  udp_send(server_.fd, ff + "infoResponse\n", client);
-  for (size_t len = 1; len <= 9; len++)
-    udp_send(server_.fd, header.substr(0, len), client);
-  udp_send(server_.fd, header + std::string(1491, 'x'), client);
-  udp_send(server_.fd, header + std::string(65497, 'x'), client);
-  udp_send(server_.fd, header + "no line feed", client);
-  p.finish();
-  EXPECT_EQ(p.exit_code(), 0);
-  EXPECT_EQ(p.stdout_text, out("map: q\nno line feedafter\n"));
-  udp_peer_close(&other_port);
-  udp_peer_close(&other_addr);
-}
-
-// Appends the lines "echo FROM" to "echo TO-1" and what they print.
-void echo_lines(int from, int to, std::string* script, std::string* printed) {
-  for (int i = from; i < to; i++) {
-    *script += "echo " + std::to_string(i) + "\n";
-    *printed += std::to_string(i) + "\n";
+  int server = p->server.fd, feed = p->fifo >= 0 ? p->fifo : p->tty,
+      ms = static_cast<int>((p->deadline - now()) * 1000);
+  if (s.what == GET || s.what == RAW || s.what == GET_AT) {
+    ASSERT_TRUE(udp_receive(server, &got, ms, &p->client)) << s.text;
+    EXPECT_EQ(got,
+              s.what == RAW ? s.text : "\xFF\xFF\xFF\xFFrcon \"pw\" " + s.text + nul);
+    if (p->first == 0) p->first = now();
+    // A wait ends at its first half-second look at or after the clock's
+    // second: wide margins around that, for a loaded machine.
+    double late = now() - (s.n ? floor(p->first) + s.n : p->first);
+    EXPECT_TRUE(s.what != GET_AT || (late > -0.05 && late < (s.n ? 0.9 : 0.4))) << late;
+  }
+  while (s.what == QUIET && now() < p->deadline && udp_receive(server, &got, 200)) {
+  }
+  int from[] = {server, p->other_port.fd, p->other_addr.fd};
+  if (s.what == REPLY || s.what == SPOOF) udp_send(from[s.n], s.text, p->client);
+  for (std::istringstream in(s.what == BURST ? s.text : ""); std::getline(in, got);)
+    udp_send(server, header + got + "\n", p->client);
+  for (int i = 0; s.what == FLOOD && i < s.n; i++)
+    udp_send(server, i % 2 ? "junk" : "\xFF\xFF\xFF\xFFstatusResponse\n", p->client);
+  if (s.what == FEED || (s.what == END && feed == p->tty)) {
+    std::string text = s.what == FEED ? s.text : "\x04";  // Ctrl+D
+    ASSERT_EQ(write(feed, text.data(), text.size()), ssize_t(text.size()));
+  }
+  if (s.what == END && feed == p->fifo) close(p->fifo), p->fifo = -1;
+  EXPECT_TRUE(s.what != REMOVE || remove(p->script.c_str()) == 0);
+  for (int i = 0; s.what == SIGNAL && i < s.times; i++) kill(p->pid, s.n);
+  p->pump(0);
+  // Waits while what has come so far may still grow into the text.
+  for (std::string seen; s.what == SEE && (seen = as_meant(p->out_text)) != s.text &&
+                         s.text.compare(0, seen.size(), seen) == 0 &&
+                         now() < p->deadline;)
+    p->pump(20);
+  if (s.what == SEE) {
+    EXPECT_EQ(as_meant(p->out_text), s.text);
   }
 }
 
-TEST_F(EndToEnd, JunkFloodNeitherDerailsNorSwellsTheScript) {
-  // The pause half-way outlasts the flood, so all of it lands mid-script.
-  std::string script = "rcon hi\n", printed;
-  echo_lines(0, 10000, &script, &printed);
-  script += "wait 2\n";
-  echo_lines(10000, 20000, &script, &printed);
-  std::string path = script_file(script);
-  long quiet_rss = 0;
-  for (bool flood : {false, true}) {
-    program p({endpoint(), "pw", "once", path});
-    std::string got;
-    sockaddr_in client;
-    ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
-    std::thread flooder([&] {
-      for (int i = 0; flood && i < 100000; i++)
-        udp_send(server_.fd, i % 2 ? "junk" : ff + "statusResponse\n", client);
-    });
-    p.finish();
-    flooder.join();
-    EXPECT_EQ(p.exit_code(), 0);
-    EXPECT_TRUE(p.stdout_text == out(printed)) << "echo lines lost or out of order";
-    EXPECT_GT(p.max_rss_kib, 0);
-    if (!flood) quiet_rss = p.max_rss_kib;
-    EXPECT_LE(p.max_rss_kib, quiet_rss + 512);
+std::string x(size_t n) { return std::string(n, 'x'); }
+
+const char* const ONCE = "$S pw once $F";
+const char* const STOP = "echo before\nrcon sync\nwait 30\necho after\nrcon after\n";
+const char* const NO_KILL = "Windows cannot send SIGTERM or SIGABRT to another process";
+const char* const NO_FDS = "closed standard descriptors and /dev/full are POSIX's";
+
+std::vector<row> rows() {
+  std::string echoes = "rcon hi\n", printed, burst;
+  for (int i = 0; i < 20000; i++) {
+    echoes += (i == 10000 ? "wait 2\necho " : "echo ") + std::to_string(i) + "\n";
+    printed += std::to_string(i) + "\n";
   }
+  for (int i = 0; i < 1000; i++) burst += "reply " + std::to_string(i) + x(88) + "\n";
+  // clang-format off
+  return {
+    // The command line and the exit status.
+    {"ThreeArguments", "$S pw once", "", {}, "", 1},
+    {"FiveArguments", "$S pw once $F x", "rcon x\n", {}, "", 1},
+    {"NoColon", "127.0.0.1 pw once $F", "rcon x\n", {}, "", 1},
+    {"MissingScript", "$S pw once $F.missing", "", {}, ""},
+    {"PortWrapsAt16Bits", "127.0.0.1:$(($P+65536)) pw once $F", "rcon x\n", {{GET, "x"}}, ""},
+    {"NegativePortWrapsToo", "127.0.0.1:$(($P-65536)) pw once $F", "rcon x\n", {{GET, "x"}}, ""},
+    {"PortEndsAtANonDigit", "127.0.0.1:$P:1 pw once $F", "rcon x\n", {{GET, "x"}}, ""},
+    {"NoNameLookup", "localhost:$P pw once $F", "rcon x\necho y\n", {}, "y\n"},
+    {"LoopyIsNoLoop", "$S pw loopy $F", "rcon x\n", {{GET, "x"}}, ""},
+    {"LoopInCapitalsIsNoLoop", "$S pw LOOP $F", "rcon x\n", {{GET, "x"}}, ""},
+    {"LoopRunsUntilStoppedEvenWithoutAScript", "$S pw loop $F", "rcon x\n",
+     {{GET, "x"}, {GET, "x"}, {REMOVE}, {QUIET}, {SIGNAL, "", SIGINT}}, ""},
+    // Commands and the bytes on the wire.
+    {"RconSendsTheRestAsItStands", ONCE, "rcon status\nrcon  two words\nrcon \nrcon %s%n",
+     {{GET, "status"}, {GET, " two words"}, {GET, ""}, {GET, "%s%n"}}, ""},
+    {"PasswordGoesInQuotesAsItStands", "$S 'p\"s%s' once $F", "rcon status\n",
+     {{RAW, "\xFF\xFF\xFF\xFFrcon \"p\"s%s\" status" + nul}}, ""},
+    {"LongestCommandThatFits", ONCE, "rcon " + x(1009) + "\nrcon " + x(1010) + "\nrcon z",
+     {{GET, x(1009)}, {GET, "z"}}, ""},
+    {"PasswordTooLongForAnyCommand", "$S " + x(1012) + " once $F", "rcon \n", {}, ""},
+    {"OnlyExactKeywordsAreCommands", ONCE,
+     "RCON x\n rcon x\nrcon\tx\nrcon\necho\nEcho x\n# note\n\nwait\n", {}, ""},
+    {"EchoPrintsTheRestAsItStands", ONCE, "echo hi\necho \necho %s%n\n", {}, "hi\n\n%s%n\n"},
+    // Reading the script.
+    {"CrLfReadsAsLfOtherCrsStay", ONCE, "echo a\r\nrcon b\r\necho c\rd\necho e\r\r\n",
+     {{GET, "b"}}, "a\nc\rd\ne\r\n"},
+    {"CtrlZEndsTheScript", ONCE, "echo a\n\x1A\necho b\n", {}, "a\n"},
+    {"ZeroByteEndsItsLine", ONCE, "echo a" + nul + "b\necho c\n", {}, "a\nc\n"},
+    {"LastLineNeedsNoLineFeed", ONCE, "echo a\necho b", {}, "a\nb\n"},
+    {"LongLinesAreCutAt1024", ONCE, "echo " + x(1019) + "echo y\n", {}, x(1019) + "\ny\n"},
+    {"BinaryJunkDoesNothing", ONCE, "\x01\xFE" + nul + "\x7F\xFF\r\r\n\x80", {}, ""},
+    {"FifoLinesAreTakenAsTheyCome", "$S pw once $Q", "", {{FEED, "rcon one\n"},
+     {GET, "one"}, {FEED, "rcon two\r"}, {FEED, "\necho 3"}, {GET, "two"}, {END}}, "3\n"},
+    {"TerminalScriptEndsAtOneCtrlD", "$S pw once $T", "",
+     {{FEED, "rcon one\n"}, {GET, "one"}, {END}}, ""},
+    // Waits.
+    {"WaitsThatEndAtOnce", ONCE,
+     "rcon a\nwait -5\nwait x\nwait\nwait 0\nwait 4294967296\nwait 2147483647\nrcon b\n",
+     {{GET, "a"}, {GET_AT, "b", 0}}, ""},
+    {"WaitCountsWholeSecondsOfTheClock", ONCE, "rcon a\nwait 2 s\nrcon b\n",
+     {{GET, "a"}, {GET_AT, "b", 2}}, ""},
+    // Replies.
+    {"PrintsWhatTheServerSaysAndNothingElse", ONCE, "rcon s\nwait 1\necho after\n",
+     {{GET, "s"}, {SPOOF, header + "port\n", 1}, {SPOOF, header + "address\n", 2},
+      {REPLY, header + "map: q\n"}, {REPLY, "\xFF\xFF\xFF\xFFinfoResponse\n"},
+      {REPLY, header.substr(0, 9)}, {REPLY, "\xFF"}, {REPLY, header + "%s%n\n"},
+      {REPLY, header + "a" + nul + "b\n"}, {REPLY, header + x(1490)},
+      {REPLY, header + "no line feed"}, {REPLY, header + x(1491)},
+      {REPLY, header + x(65497)}, {REPLY, header}, {REPLY, ""}},
+     "map: q\n%s%n\na" + x(1490) + "no line feedafter\n"},
+    {"BurstDuringAWaitIsPrintedWhole", ONCE, "rcon a\nwait 2\n", {{GET, "a"}, {BURST, burst}},
+     burst},
+    {"JunkFloodDerailsNothing", ONCE, echoes, {{GET, "hi"}, {FLOOD, "", 100000}}, printed},
+    // Output.
+    {"TerminalSeesEachPrintAtOnce", "$S pw once $F >$T", "echo shown\nrcon a\nwait 30\n",
+     {{GET, "a"}, {SEE, "shown\n"}, {REPLY, header + "reply"}, {SEE, "shown\nreply"},
+      {SIGNAL, "", SIGINT}}, "shown\nreply"},
+    {"PipeGetsWholeBlocks", ONCE, "echo held\nrcon a\nwait 30\n",
+     {{GET, "a"}, {SEE, ""}, {SIGNAL, "", SIGINT}}, "held\n"},
+    {"FullDiskIsReported", "$S pw once $F >/dev/full", "rcon a\necho lost\nrcon b\n",
+     {{GET, "a"}, {GET, "b"}}, "", 1, "rcon-script: write error: No space left on device\n",
+     NO_FDS},
+    {"ClosedStdoutIsReported", "$S pw once $F >&-", "rcon a\necho lost\nrcon b\n",
+     {{GET, "a"}, {GET, "b"}}, "", 1, "rcon-script: write error: Bad file descriptor\n",
+     NO_FDS},
+    {"ClosedStdinAndStderrDoNoHarm", "$S pw once $F <&- 2>&-", "rcon a\necho b\n",
+     {{GET, "a"}}, "b\n", 0, "", NO_FDS},
+    // Stopping.
+    {"InterruptEndsAWaitInOrder", ONCE, STOP, {{GET, "sync"}, {SIGNAL, "", SIGINT, 2}},
+     "before\n"},
+    {"AThousandInterruptsToo", ONCE, STOP, {{GET, "sync"}, {SIGNAL, "", SIGINT, 1000}},
+     "before\n"},
+    {"TerminationToo", ONCE, STOP, {{GET, "sync"}, {SIGNAL, "", SIGTERM, 2}}, "before\n", 0,
+     "", NO_KILL},
+    {"AbortToo", ONCE, STOP, {{GET, "sync"}, {SIGNAL, "", SIGABRT, 2}}, "before\n", 0, "",
+     NO_KILL},
+    {"StopWhileWaitingForALine", "$S pw once $Q", "",
+     {{FEED, "echo before\nrcon sync\n"}, {GET, "sync"}, {SIGNAL, "", SIGINT}}, "before\n"},
+    {"StopWhileWaitingForAWriter", "$S pw loop $Q", "",
+     {{FEED, "rcon a\n"}, {GET, "a"}, {END}, {QUIET}, {SIGNAL, "", SIGINT}}, ""},
+  };
+  // clang-format on
 }
 
-// Returns true if the program's 1 MiB receive buffer will be granted here.
-bool big_receive_buffer_granted() {
-  long rmem_max = strtol(file_text("/proc/sys/net/core/rmem_max").c_str(), nullptr, 10);
-  return geteuid() == 0 || rmem_max >= (1 << 20);
-}
+class EndToEnd : public testing::TestWithParam<row> {};
 
-TEST_F(EndToEnd, BurstDuringAWaitIsPrintedWholeAndInOrder) {
-  if (!big_receive_buffer_granted())
+TEST_P(EndToEnd, Runs) {
+  const row& r = GetParam();
+  if (windows_build() && r.not_on_windows) GTEST_SKIP() << r.not_on_windows;
+  long rmem_max = 0;
+  std::ifstream("/proc/sys/net/core/rmem_max") >> rmem_max;
+  if (has(r.name, "Burst") && geteuid() != 0 && rmem_max < 1 << 20)
     GTEST_SKIP() << "not root and net.core.rmem_max < 1 MiB: the burst may overflow";
-  program p({endpoint(), "pw", "once", script_file("rcon ready\nwait 2\n")});
-  std::string got, printed;
-  sockaddr_in client;
-  ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS, &client));
-  for (int i = 0; i < 1000; i++) {
-    char text[128];
-    ASSERT_EQ(
-        snprintf(text, sizeof text, "reply %04d %s\n", i, std::string(88, '.').c_str()),
-        100);
-    udp_send(server_.fd, header + text, client);
-    printed += text;
-  }
+  run p;
+  ASSERT_TRUE(p.server.fd >= 0 && p.other_port.fd >= 0 && p.other_addr.fd >= 0);
+  ASSERT_NO_FATAL_FAILURE(start(&p, r));
+  for (const step& s : r.steps) ASSERT_NO_FATAL_FAILURE(take_step(s, &p));
   p.finish();
-  EXPECT_EQ(p.exit_code(), 0);
-  EXPECT_TRUE(p.stdout_text == out(printed))
-      << p.stdout_text.size() << " of " << out(printed).size();
+  EXPECT_EQ(WIFEXITED(p.status) ? WEXITSTATUS(p.status) : 128 + WTERMSIG(p.status),
+            r.status);
+  EXPECT_EQ(windows_build() || has(r.args, ">$T") ? as_meant(p.out_text) : p.out_text,
+            r.out);
+  EXPECT_EQ(p.err_text, r.err);
+  std::string more;
+  EXPECT_FALSE(udp_receive(p.server.fd, &more, 0)) << "also sent: " << more;
 }
 
-// Sends \a sig \a count times during a long wait and checks the orderly stop.
-void expect_orderly_stop(const udp_peer& server, int sig, int count) {
-  program p({endpoint_text(server.addr), "pw", "once",
-             script_file("echo before\nrcon sync\nwait 30\necho after\nrcon after\n")});
-  std::string got;
-  ASSERT_TRUE(udp_receive(server.fd, &got, DEADLINE_MS)) << strsignal(sig);
-  for (int i = 0; i < count; i++) kill(p.pid, sig);
-  p.finish();
-  EXPECT_EQ(p.exit_code(), 0) << strsignal(sig);
-  EXPECT_EQ(p.stdout_text, out("before\n")) << strsignal(sig);
-  EXPECT_TRUE(wire(server.fd).empty()) << strsignal(sig);
-}
-
-TEST_F(EndToEnd, InterruptEndsAWaitAndFlushesOutput) {
-  expect_orderly_stop(server_, SIGINT, 2);  // a second one is caught as well
-  expect_orderly_stop(server_, SIGINT, 1000);
-}
-
-TEST_F(EndToEnd, TerminationAndAbortStopInOrderToo) {
-  if (windows_build())
-    GTEST_SKIP() << "Windows has no way to send SIGTERM or SIGABRT to another "
-                    "process; wine ends the process itself on them";
-  expect_orderly_stop(server_, SIGTERM, 2);
-  expect_orderly_stop(server_, SIGABRT, 2);
-}
-
-TEST_F(EndToEnd, LoopModeRunsUntilStopped) {
-  // Ticks show the passes (and that the stop handler is in place); once the
-  // script is gone or empty, passes find nothing and follow each other at
-  // once until the stop.
-  for (bool remove_it : {true, false}) {
-    std::string script = script_file("rcon tick\n");
-    program p({endpoint(), "pw", "loop", script});
-    std::string got;
-    for (int i = 0; i < 3; i++) {
-      ASSERT_TRUE(udp_receive(server_.fd, &got, DEADLINE_MS));
-      EXPECT_EQ(got, command("pw", "tick"));
-    }
-    EXPECT_EQ(remove_it ? remove(script.c_str()) : truncate(script.c_str(), 0), 0);
-    for (long end = now_ms() + DEADLINE_MS; now_ms() < end;)
-      if (!udp_receive(server_.fd, &got, 200)) break;  // the ticks have stopped
-    kill(p.pid, SIGINT);
-    p.finish();
-    EXPECT_EQ(p.exit_code(), 0) << (remove_it ? "missing script" : "empty script");
-    EXPECT_EQ(p.stdout_text, "");
-  }
-}
-
-// Returns \a screen without terminal control sequences (ESC [ ... letter):
-// wine's console moves the cursor around every character it writes.
-std::string without_escapes(const std::string& screen) {
-  std::string text;
-  for (size_t i = 0; i < screen.size(); i++) {
-    if (screen[i] != '\033' || i + 1 >= screen.size() || screen[i + 1] != '[') {
-      text += screen[i];
-      continue;
-    }
-    for (i += 2; i < screen.size() && !isalpha(static_cast<unsigned char>(screen[i]));
-         i++) {
-    }
-  }
-  return text;
-}
-
-TEST_F(EndToEnd, TerminalSeesEachPrintAtOnce) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
-  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-  program p({endpoint(), "pw", "once", script_file("echo shown\nwait 30\n")}, slave);
-  close(slave);
-  std::string screen;
-  for (long end = now_ms() + DEADLINE_MS;
-       without_escapes(screen).find("shown") == std::string::npos && now_ms() < end;) {
-    char buf[256];
-    if (!wait_readable(master, 100)) continue;
-    ssize_t n = read(master, buf, sizeof buf);
-    if (n > 0) screen.append(buf, static_cast<size_t>(n));
-  }
-  EXPECT_NE(without_escapes(screen).find("shown"), std::string::npos) << screen;
-  kill(p.pid, SIGINT);
-  p.finish();
-  EXPECT_EQ(p.exit_code(), 0);
-  close(master);
-}
-
-TEST(DemoServer, AnswersTheProgramItRuns) {
-  const struct {
-    const char* password;
-    std::vector<std::string> expect;
-  } cases[] = {
-      {"secret",
-       {"map: dm_lighthouse\n", "Unknown command \"hello there\"\n",
-        "sv_setting_047 \"29\"\n48 total cvars\n"}},
-      {"wrong", {"Bad rcon password.\n"}},
-  };
-  std::string script =
-      script_file("rcon status\nrcon hello there\nrcon cvarlist\nwait 2\n");
-  for (const auto& c : cases) {
-    udp_peer probe = udp_peer_open();  // a free port for the server
-    std::string port = std::to_string(ntohs(probe.addr.sin_port));
-    udp_peer_close(&probe);
-    std::vector<std::string> args =
-        command_line({"127.0.0.1:" + port, c.password, "once", script});
-    args.insert(args.begin(), {DEMO_SERVER_EXE, port, "secret", "--"});
-    program p(args, -1, true);
-    p.finish();
-    EXPECT_EQ(p.exit_code(), 0) << c.password;
-    for (const auto& e : c.expect)
-      EXPECT_NE(p.stdout_text.find(out(e)), std::string::npos) << p.stdout_text;
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Rows, EndToEnd, testing::ValuesIn(rows()),
+                         [](const testing::TestParamInfo<row>& r) {
+                           return r.param.name;
+                         });
 
 }  // namespace

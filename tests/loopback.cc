@@ -2,14 +2,11 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
-#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 udp_peer udp_peer_open(const char* ip) {
-  udp_peer peer;
-  memset(&peer, 0, sizeof peer);
-  peer.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  udp_peer peer = {socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), {}};
   peer.addr.sin_family = AF_INET;
   peer.addr.sin_addr.s_addr = inet_addr(ip);
   socklen_t len = sizeof peer.addr;
@@ -21,26 +18,16 @@ udp_peer udp_peer_open(const char* ip) {
   return peer;
 }
 
-void udp_peer_close(udp_peer* peer) {
-  if (peer->fd >= 0) close(peer->fd);
-  peer->fd = -1;
-}
-
-bool wait_readable(int fd, int ms) {
-  pollfd p = {fd, POLLIN, 0};
-  return poll(&p, 1, ms) > 0;
-}
-
 bool udp_receive(int fd, std::string* data, int ms, sockaddr_in* from) {
-  if (!wait_readable(fd, ms)) return false;
+  pollfd p = {fd, POLLIN, 0};
   static char buf[65536];
-  sockaddr_in src;
-  socklen_t len = sizeof src;
-  ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&src), &len);
-  if (n < 0) return false;
-  data->assign(buf, static_cast<size_t>(n));
-  if (from) *from = src;
-  return true;
+  socklen_t len = sizeof *from;
+  ssize_t n = poll(&p, 1, ms) > 0
+                  ? recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(from),
+                             from ? &len : nullptr)
+                  : -1;
+  if (n >= 0) data->assign(buf, static_cast<size_t>(n));
+  return n >= 0;
 }
 
 void udp_send(int fd, const std::string& data, const sockaddr_in& to) {

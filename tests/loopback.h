@@ -1,4 +1,5 @@
-// Loopback UDP peers for the tests: the stand-in server and its impostors.
+// Loopback UDP peers for the tests and the benchmark: the stand-in server
+// and its impostors.
 #ifndef RCON_TESTS_LOOPBACK_H
 #define RCON_TESTS_LOOPBACK_H
 
@@ -14,11 +15,6 @@ struct udp_peer {
 /// Returns a UDP socket bound to \a ip on a port the kernel picks; fd is -1
 /// on failure.
 udp_peer udp_peer_open(const char* ip = "127.0.0.1");
-
-void udp_peer_close(udp_peer* peer);
-
-/// Returns true if \a fd turns readable within \a ms milliseconds.
-bool wait_readable(int fd, int ms);
 
 /// Waits up to \a ms for one datagram. Returns true and fills \a data (and
 /// \a from, if given) when one came.
