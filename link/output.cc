@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "platform/platform.h"
 
@@ -26,13 +27,20 @@ void output_open() {
   (void)setvbuf(stdout, block, _IOFBF, sizeof block);
 }
 
+// Returns 1 if all of \a text went into the stream. fwrite() rather than
+// fputs() or putc(): one Windows runtime flushes those at every line feed.
+static int put(const char* text) {
+  size_t len = strlen(text);
+  return fwrite(text, 1, len, stdout) == len;
+}
+
 void print_text(const char* text) {
-  note(fputs(text, stdout) == EOF);
+  note(!put(text));
   end_print();
 }
 
 void print_line(const char* text) {
-  note(fputs(text, stdout) == EOF || putc('\n', stdout) == EOF);
+  note(!put(text) || !put("\n"));
   end_print();
 }
 

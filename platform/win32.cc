@@ -1,6 +1,8 @@
 // Windows Sockets 2.0, the C runtime's signals and Sleep() behind platform.h.
 // platform.h brings winsock2.h, which must come before windows.h.
+// clang-format off
 #include "platform/platform.h"
+// clang-format on
 
 #include <fcntl.h>
 #include <io.h>
@@ -59,8 +61,8 @@ int socket_readable_now(rcon_socket sock) {
 long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
   memset(from, 0, sizeof *from);
   int from_len = sizeof *from;
-  int n = recvfrom(sock, buf, static_cast<int>(cap), 0, reinterpret_cast<sockaddr*>(from),
-                   &from_len);
+  int n = recvfrom(sock, buf, static_cast<int>(cap), 0,
+                   reinterpret_cast<sockaddr*>(from), &from_len);
   return n == SOCKET_ERROR ? -1 : n;
 }
 
@@ -83,10 +85,14 @@ void pause_half_second(const volatile sig_atomic_t* stop) {
 int script_file_open(const char* path) { return _open(path, _O_RDONLY | _O_TEXT); }
 
 // _read() returns what one ReadFile() gives: a line from the console, what
-// is in a pipe. It cannot be cut short by Ctrl+C.
+// is in a pipe. A read from a pipe cannot be cut short; one from the console
+// ends on Ctrl+C, whose handler runs on a thread of its own: it gets a moment
+// to set the flag, so that the stop is not taken for the end of the script.
 long script_file_read(int fd, unsigned char* buf, size_t cap,
                       const volatile sig_atomic_t*) {
   int n = _read(fd, buf, static_cast<unsigned>(cap));
+  if (n <= 0 && stop_event != nullptr && _isatty(fd))
+    WaitForSingleObject(stop_event, 100);
   return n > 0 ? n : 0;
 }
 

@@ -4,7 +4,7 @@
 //   demo-server PORT PASSWORD [-- COMMAND [ARG...]]
 //
 // It answers command datagrams with console-output replies: "status" gets a
-// canned status, "cvarlist" a long listing split over several replies, any
+// canned status, "settings" a long listing split over several replies, any
 // other command is echoed back, and a wrong password gets a refusal. With a
 // COMMAND it runs it, serves until it ends and exits with its status;
 // without one it exits after 60 seconds without a datagram.
@@ -24,7 +24,7 @@
 extern char** environ;
 
 const int IDLE_SECONDS = 60;
-const int CVAR_COUNT = 48;
+const int SETTING_COUNT = 40;
 const size_t REPLY_TEXT_MAX = 1000;
 const size_t DATAGRAM_MAX = 65536;
 
@@ -32,12 +32,12 @@ static const char command_prefix[] = "\xFF\xFF\xFF\xFFrcon \"";
 static const char reply_header[] = "\xFF\xFF\xFF\xFFprint\n";
 
 static const char status_text[] =
-    "map: dm_lighthouse\n"
-    "num score ping name\n"
-    "--- ----- ---- ---------------\n"
-    "  0    12   48 Ranger\n"
-    "  1     7   61 Visor\n"
-    "  2     3  999 Sarge (connecting)\n";
+    "map: harbour_at_dusk\n"
+    "slot  score  ping  player\n"
+    "----  -----  ----  ------------------\n"
+    "   1     12    48  alice\n"
+    "   2      7    61  bob\n"
+    "   3      3   999  carol (joining)\n";
 
 // Sends \a text, which must fit one reply, as one console-output reply.
 static void send_reply(int fd, const sockaddr_in* to, const char* text, size_t len) {
@@ -60,15 +60,15 @@ static void send_long_reply(int fd, const sockaddr_in* to, const char* text) {
   }
 }
 
-// Sends a listing of made-up variables, too long for one reply.
-static void send_cvarlist(int fd, const sockaddr_in* to) {
+// Sends a listing of made-up settings, too long for one reply.
+static void send_settings(int fd, const sockaddr_in* to) {
   char text[8192];
   size_t used = 0;
-  for (int i = 0; i < CVAR_COUNT; i++)
-    used +=
-        static_cast<size_t>(snprintf(text + used, sizeof text - used,
-                                     "S     sv_setting_%03d \"%d\"\n", i, i * 7 % 100));
-  (void)snprintf(text + used, sizeof text - used, "%d total cvars\n", CVAR_COUNT);
+  for (int i = 0; i < SETTING_COUNT; i++)
+    used += static_cast<size_t>(snprintf(text + used, sizeof text - used,
+                                         "  demo.knob_%02d  = %3d   (made up)\n", i,
+                                         i * 7 % 100));
+  (void)snprintf(text + used, sizeof text - used, "%d settings\n", SETTING_COUNT);
   send_long_reply(fd, to, text);
 }
 
@@ -82,7 +82,7 @@ static void answer(int fd, const sockaddr_in* from, const char* password,
   size_t pw = strlen(password);
   if (rest_len < pw + 2 || memcmp(rest, password, pw) != 0 || rest[pw] != '"' ||
       rest[pw + 1] != ' ') {
-    static const char refusal[] = "Bad rcon password.\n";
+    static const char refusal[] = "Wrong password.\n";
     send_reply(fd, from, refusal, sizeof refusal - 1);
     return;
   }
@@ -93,8 +93,8 @@ static void answer(int fd, const sockaddr_in* from, const char* password,
   command[n] = '\0';
   if (strcmp(command, "status") == 0) {
     send_reply(fd, from, status_text, sizeof status_text - 1);
-  } else if (strcmp(command, "cvarlist") == 0) {
-    send_cvarlist(fd, from);
+  } else if (strcmp(command, "settings") == 0) {
+    send_settings(fd, from);
   } else {
     char text[REPLY_TEXT_MAX];
     int m = snprintf(text, sizeof text, "Unknown command \"%s\"\n", command);
