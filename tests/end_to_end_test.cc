@@ -27,6 +27,8 @@ extern char** environ;
 
 namespace {
 
+using namespace std::string_literals;
+
 // What the server or the user does while the program runs, in row order.
 enum act {
   GET,     // the server receives the command datagram for text
@@ -179,7 +181,7 @@ void start(run* p, const row& r) {
   p->fifo = has(r.args, "$Q") ? open(p->script.c_str(), O_RDWR) : -1;
 }
 
-const std::string header = "\xFF\xFF\xFF\xFFprint\n", nul(1, '\0');
+const char* const header = "\xFF\xFF\xFF\xFFprint\n";
 
 // Carries out step \a s of run \a p, checking what it says the run does.
 void take_step(const step& s, run* p) {
@@ -189,7 +191,7 @@ void take_step(const step& s, run* p) {
   if (s.what == GET || s.what == RAW || s.what == GET_AT) {
     ASSERT_TRUE(udp_receive(server, &got, ms, &p->client)) << s.text;
     EXPECT_EQ(got,
-              s.what == RAW ? s.text : "\xFF\xFF\xFF\xFFrcon \"pw\" " + s.text + nul);
+              s.what == RAW ? s.text : "\xFF\xFF\xFF\xFFrcon \"pw\" " + s.text + '\0');
     if (p->first == 0) p->first = now();
     // A wait ends at its first half-second look at or after the clock's
     // second: wide margins around that, for a loaded machine.
@@ -198,8 +200,8 @@ void take_step(const step& s, run* p) {
   }
   while (s.what == QUIET && now() < p->deadline && udp_receive(server, &got, 200)) {
   }
-  int from[] = {server, p->other_port.fd, p->other_addr.fd};
-  if (s.what == REPLY || s.what == SPOOF) udp_send(from[s.n], s.text, p->client);
+  int from = s.n == 1 ? p->other_port.fd : s.n == 2 ? p->other_addr.fd : server;
+  if (s.what == REPLY || s.what == SPOOF) udp_send(from, s.text, p->client);
   for (std::istringstream in(s.what == BURST ? s.text : ""); std::getline(in, got);)
     udp_send(server, header + got + "\n", p->client);
   for (int i = 0; s.what == FLOOD && i < s.n; i++)
@@ -258,7 +260,7 @@ std::vector<row> rows() {
     {"RconSendsTheRestAsItStands", ONCE, "rcon status\nrcon  two words\nrcon \nrcon %s%n",
      {{GET, "status"}, {GET, " two words"}, {GET, ""}, {GET, "%s%n"}}, ""},
     {"PasswordGoesInQuotesAsItStands", "$S 'p\"s%s' once $F", "rcon status\n",
-     {{RAW, "\xFF\xFF\xFF\xFFrcon \"p\"s%s\" status" + nul}}, ""},
+     {{RAW, "\xFF\xFF\xFF\xFFrcon \"p\"s%s\" status\0"s}}, ""},
     {"LongestCommandThatFits", ONCE, "rcon " + x(1009) + "\nrcon " + x(1010) + "\nrcon z",
      {{GET, x(1009)}, {GET, "z"}}, ""},
     {"PasswordTooLongForAnyCommand", "$S " + x(1012) + " once $F", "rcon \n", {}, ""},
@@ -269,10 +271,10 @@ std::vector<row> rows() {
     {"CrLfReadsAsLfOtherCrsStay", ONCE, "echo a\r\nrcon b\r\necho c\rd\necho e\r\r\n",
      {{GET, "b"}}, "a\nc\rd\ne\r\n"},
     {"CtrlZEndsTheScript", ONCE, "echo a\n\x1A\necho b\n", {}, "a\n"},
-    {"ZeroByteEndsItsLine", ONCE, "echo a" + nul + "b\necho c\n", {}, "a\nc\n"},
+    {"ZeroByteEndsItsLine", ONCE, "echo a\0b\necho c\n"s, {}, "a\nc\n"},
     {"LastLineNeedsNoLineFeed", ONCE, "echo a\necho b", {}, "a\nb\n"},
     {"LongLinesAreCutAt1024", ONCE, "echo " + x(1019) + "echo y\n", {}, x(1019) + "\ny\n"},
-    {"BinaryJunkDoesNothing", ONCE, "\x01\xFE" + nul + "\x7F\xFF\r\r\n\x80", {}, ""},
+    {"BinaryJunkDoesNothing", ONCE, "\x01\xFE\0\x7F\xFF\r\r\n\x80"s, {}, ""},
     {"FifoLinesAreTakenAsTheyCome", "$S pw once $Q", "", {{FEED, "rcon one\n"},
      {GET, "one"}, {FEED, "rcon two\r"}, {FEED, "\necho 3"}, {GET, "two"}, {END}}, "3\n"},
     {"TerminalScriptEndsAtOneCtrlD", "$S pw once $T", "",
@@ -285,11 +287,11 @@ std::vector<row> rows() {
      {{GET, "a"}, {GET_AT, "b", 2}}, ""},
     // Replies.
     {"PrintsWhatTheServerSaysAndNothingElse", ONCE, "rcon s\nwait 1\necho after\n",
-     {{GET, "s"}, {SPOOF, header + "port\n", 1}, {SPOOF, header + "address\n", 2},
-      {REPLY, header + "map: q\n"}, {REPLY, "\xFF\xFF\xFF\xFFinfoResponse\n"},
-      {REPLY, header.substr(0, 9)}, {REPLY, "\xFF"}, {REPLY, header + "%s%n\n"},
-      {REPLY, header + "a" + nul + "b\n"}, {REPLY, header + x(1490)},
-      {REPLY, header + "no line feed"}, {REPLY, header + x(1491)},
+     {{GET, "s"}, {SPOOF, header + "port\n"s, 1}, {SPOOF, header + "address\n"s, 2},
+      {REPLY, header + "map: q\n"s}, {REPLY, "\xFF\xFF\xFF\xFFinfoResponse\n"},
+      {REPLY, std::string(header, 9)}, {REPLY, "\xFF"}, {REPLY, header + "%s%n\n"s},
+      {REPLY, header + "a\0b\n"s}, {REPLY, header + x(1490)},
+      {REPLY, header + "no line feed"s}, {REPLY, header + x(1491)},
       {REPLY, header + x(65497)}, {REPLY, header}, {REPLY, ""}},
      "map: q\n%s%n\na" + x(1490) + "no line feedafter\n"},
     {"BurstDuringAWaitIsPrintedWhole", ONCE, "rcon a\nwait 2\n", {{GET, "a"}, {BURST, burst}},
@@ -297,7 +299,7 @@ std::vector<row> rows() {
     {"JunkFloodDerailsNothing", ONCE, echoes, {{GET, "hi"}, {FLOOD, "", 100000}}, printed},
     // Output.
     {"TerminalSeesEachPrintAtOnce", "$S pw once $F >$T", "echo shown\nrcon a\nwait 30\n",
-     {{GET, "a"}, {SEE, "shown\n"}, {REPLY, header + "reply"}, {SEE, "shown\nreply"},
+     {{GET, "a"}, {SEE, "shown\n"}, {REPLY, header + "reply"s}, {SEE, "shown\nreply"},
       {SIGNAL, "", SIGINT}}, "shown\nreply"},
     {"PipeGetsWholeBlocks", ONCE, "echo held\nrcon a\nwait 30\n",
      {{GET, "a"}, {SEE, ""}, {SIGNAL, "", SIGINT}}, "held\n"},
