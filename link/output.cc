@@ -10,9 +10,11 @@ static int on_terminal;
 static int first_error;
 
 // Keeps the error number of the first write that failed; the run goes on,
-// since the commands still reach the server.
+// since the commands still reach the server. The stream's error flag counts
+// too: a flush inside a call need not show in what the call returns.
 static void note(int failed) {
-  if (failed && first_error == 0) first_error = errno != 0 ? errno : EIO;
+  if ((failed || ferror(stdout)) && first_error == 0)
+    first_error = errno != 0 ? errno : EIO;
 }
 
 // Ends a print: on a terminal it goes out now, in one write.
