@@ -120,7 +120,7 @@ void script_file_close(int fd) { close(fd); }
 
 void hold_standard_descriptors() {
   for (int fd = 0; fd <= 2; fd++) {
-    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    if (fcntl(fd, F_GETFD) >= 0) continue;  // open
     // open() takes the lowest free descriptor: this one.
     if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) return;
   }
