@@ -74,6 +74,12 @@ int bound_socket(sockaddr_in* addr) {
   return peer.fd;
 }
 
+// Returns "ip:port" for \a addr, as rcon-script takes it.
+std::string endpoint_text(const sockaddr_in& addr) {
+  return std::string(inet_ntoa(addr.sin_addr)) + ":" +
+         std::to_string(ntohs(addr.sin_port));
+}
+
 std::string write_script(const std::string& name, const std::string& line, long count) {
   std::string path = data_dir + "/" + name;
   FILE* f = fopen(path.c_str(), "wb");
@@ -276,8 +282,8 @@ void stop_latency(const std::vector<std::string>& windows) {
       "| program | where the stop lands | runs | p50 | p95 | max |\n"
       "|---|---|---:|---:|---:|---:|\n");
   auto row = [](const char* program, const char* where, const std::vector<double>& ms) {
-    printf("| %s | %s | %zu | %.2f ms | %.2f ms | %.2f ms |\n", program, where, ms.size(),
-           percentile(ms, 0.5), percentile(ms, 0.95),
+    printf("| %s | %s | %zu | %.2f ms | %.2f ms | %.2f ms |\n", program, where,
+           ms.size(), percentile(ms, 0.5), percentile(ms, 0.95),
            *std::max_element(ms.begin(), ms.end()));
   };
   std::vector<double> ms = stop_times(20, {program_path}, false);
@@ -407,8 +413,9 @@ void bursts() {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    (void)fprintf(stderr,
-                  "usage: rcon_bench PROGRAM FLOOR DATA_DIR [quick|full] [WINDOWS_EXE]\n");
+    (void)fprintf(
+        stderr,
+        "usage: rcon_bench PROGRAM FLOOR DATA_DIR [quick|full] [WINDOWS_EXE]\n");
     return 2;
   }
   program_path = argv[1];

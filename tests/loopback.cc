@@ -34,8 +34,3 @@ void udp_send(int fd, const std::string& data, const sockaddr_in& to) {
   sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
          sizeof to);
 }
-
-std::string endpoint_text(const sockaddr_in& addr) {
-  return std::string(inet_ntoa(addr.sin_addr)) + ":" +
-         std::to_string(ntohs(addr.sin_port));
-}

@@ -22,7 +22,4 @@ bool udp_receive(int fd, std::string* data, int ms, sockaddr_in* from = nullptr)
 
 void udp_send(int fd, const std::string& data, const sockaddr_in& to);
 
-/// Returns "ip:port" for \a addr.
-std::string endpoint_text(const sockaddr_in& addr);
-
 #endif
