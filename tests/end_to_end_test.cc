@@ -291,8 +291,8 @@ std::vector<row> rows() {
     {"FifoLinesAreTakenAsTheyCome", "$S pw once $Q", "", {{FEED, "rcon one\n"}, {GET, "one"},
      {REPLY, header + "r\n"s}, {FEED, "rcon two\r"}, {FEED, "\necho 3"}, {GET, "two"}, {END}},
      "r\n3\n"},
-    {"TerminalScriptEndsAtOneCtrlD", "$S pw once $T", "",
-     {{FEED, "rcon one\n"}, {GET, "one"}, {END}}, "", 0, "", NO_TTY},
+    {"TerminalScriptEndsAtCtrlD", "$S pw once $T", "", {{FEED, "rcon one\n"}, {GET, "one"},
+     {FEED, "rcon two"}, {END}, {END}, {GET, "two"}}, "", 0, "", NO_TTY},
     // Waits.
     {"WaitsThatEndAtOnce", ONCE,
      "rcon a\nwait -5\nwait x\nwait\nwait 0\nwait 4294967296\nwait 2147483647\nrcon b\n",
