@@ -283,7 +283,7 @@ std::vector<row> rows() {
     // Reading the script.
     {"CrLfReadsAsLfOtherCrsStay", ONCE, "echo a\r\nrcon b\r\necho c\rd\necho e\r\r\n",
      {{GET, "b"}}, "a\nc\rd\ne\r\n"},
-    {"CtrlZEndsTheScript", ONCE, "echo a\n\x1A\necho b\n", {}, "a\n"},
+    {"CtrlZEndsTheScript", ONCE, "echo a\necho b\x1A\necho c\n", {}, "a\nb\n"},
     {"ZeroByteEndsItsLine", ONCE, "echo a\0b\necho c\n"s, {}, "a\nc\n"},
     {"LastLineNeedsNoLineFeed", ONCE, "echo a\necho b", {}, "a\nb\n"},
     {"LongLinesAreCutAt1024", ONCE, "echo " + x(1019) + "echo y\n", {}, x(1019) + "\ny\n"},
