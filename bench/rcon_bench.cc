@@ -104,7 +104,7 @@ run spawn(const std::vector<std::string>& args, const char* out = "/dev/null") {
   posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   run r = {0, now_s()};
-  if (posix_spawn(&r.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+  if (posix_spawnp(&r.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
     perror("spawn");
     exit(1);
   }

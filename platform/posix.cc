@@ -106,10 +106,12 @@ int script_file_open(const char* path) {
 
 // One read() hands over what is there: a whole line from a terminal, what
 // the writer has written from a pipe, a full buffer from a regular file.
+// Only when nothing is there yet (never so for a regular file) is the wait
+// set up that a stop can end.
 long script_file_read(int fd, unsigned char* buf, size_t cap,
                       const volatile sig_atomic_t* stop) {
   pollfd p = {fd, POLLIN, 0};
-  if (!wait_unless_stopped(&p, 1, nullptr, stop)) return 0;
+  if (poll(&p, 1, 0) <= 0 && !wait_unless_stopped(&p, 1, nullptr, stop)) return 0;
   ssize_t n;
   do n = read(fd, buf, cap);
   while (n < 0 && errno == EINTR);
