@@ -11,6 +11,7 @@
 #include <math.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,11 +153,11 @@ void start(run* p, const row& r) {
       env("RCON_TEST_PROGRAM").empty() ? RCON_SCRIPT_EXE : env("RCON_TEST_PROGRAM");
   std::string line = "exec " + env("RCON_TEST_LAUNCHER") + " " + program + " " + r.args;
   std::string port = std::to_string(ntohs(p->server.addr.sin_port));
-  for (auto sub : {std::make_pair("$S", "127.0.0.1:" + port),
-                   {"$P", port},
-                   {"$F", p->script},
-                   {"$Q", p->script},
-                   {"$T", ptsname(p->tty)}})
+  for (const auto& sub : {std::make_pair("$S", "127.0.0.1:" + port),
+                          {"$P", port},
+                          {"$F", p->script},
+                          {"$Q", p->script},
+                          {"$T", ptsname(p->tty)}})
     for (size_t at; (at = line.find(sub.first)) != std::string::npos;)
       line.replace(at, 2, sub.second);
   // In a process group of its own, to be killed whole.
@@ -206,6 +207,11 @@ void take_step(const step& s, run* p) {
     std::string text = s.what == FEED ? s.text : "\x04";  // Ctrl+D
     ASSERT_EQ(write(feed, text.data(), text.size()), ssize_t(text.size()));
   }
+  // The program takes all of a FIFO's text before the next step writes more.
+  for (int left = 1; s.what == FEED && feed == p->fifo &&
+                     ioctl(feed, FIONREAD, &left) == 0 && left > 0 && p->running() &&
+                     now() < p->deadline;)
+    std::this_thread::sleep_for(seconds(0.001));
   if (s.what == END && feed == p->fifo) close(p->fifo), p->fifo = -1;
   EXPECT_TRUE(s.what != REMOVE || remove(p->script.c_str()) == 0);
   for (int i = 0; s.what == SIGNAL && i < s.times; i++) kill(p->pid, s.n);
@@ -289,7 +295,8 @@ std::vector<row> rows() {
     {"LongLinesAreCutAt1024", ONCE, "echo " + x(1019) + "echo y\n", {}, x(1019) + "\ny\n"},
     {"BinaryJunkDoesNothing", ONCE, "\x01\xFE\0\x7F\xFF\r\r\n\x80"s, {}, ""},
     {"FifoLinesAreTakenAsTheyCome", "$S pw once $Q", "", {{FEED, "rcon one\n"}, {GET, "one"},
-     {REPLY, header + "r\n"s}, {FEED, "rcon two\r"}, {FEED, "\necho 3"}, {GET, "two"}, {END}},
+     {REPLY, header + "r\n"s}, {FEED, "rcon two\r"}, {FEED, "\n"}, {GET, "two"}, {FEED, "echo 3"},
+     {END}},
      "r\n3\n"},
     {"TerminalScriptEndsAtCtrlD", "$S pw once $T", "", {{FEED, "rcon one\n"}, {GET, "one"},
      {FEED, "rcon two"}, {END}, {END}, {GET, "two"}}, "", 0, "", NO_TTY},
