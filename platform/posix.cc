@@ -85,7 +85,7 @@ static int wait_unless_stopped(pollfd* fds, nfds_t count, const timespec* timeou
   sigaddset(&stops, SIGTERM);
   sigprocmask(SIG_BLOCK, &stops, &old);
   // Other signals that interrupt it are no reason to stop waiting.
-  while (!*stop && ppoll(fds, count, timeout, &old) < 0 && errno == EINTR && !*stop) {
+  while (!*stop && ppoll(fds, count, timeout, &old) < 0 && errno == EINTR) {
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
   return !*stop;

@@ -41,10 +41,7 @@ static void run_pass(const rcon_link* link, const char* path) {
 static int finish_output() {
   int error = output_close();
   if (error == 0) return 0;
-  char message[256];
-  (void)snprintf(message, sizeof message, "rcon-script: write error: %s\n",
-                 strerror(error));
-  (void)fputs(message, stderr);
+  (void)fprintf(stderr, "rcon-script: write error: %s\n", strerror(error));
   return 1;
 }
 
