@@ -25,16 +25,7 @@ size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
   return len;
 }
 
-// Returns 1 if \a from is the server's address and port; nothing else of the
-// address counts.
-static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
-  return from->sin_family == AF_INET &&
-         from->sin_addr.s_addr == server->sin_addr.s_addr &&
-         from->sin_port == server->sin_port;
-}
-
-int take_datagram(char* buf, long len, const sockaddr_in* from,
-                  const sockaddr_in* server, const char** text) {
+int classify_datagram(char* buf, long len, const char** text) {
   *text = nullptr;
   if (len <= 0) return 0;
   if (len < RCON_REPLY_HEADER_LEN ||
@@ -42,6 +33,6 @@ int take_datagram(char* buf, long len, const sockaddr_in* from,
     return static_cast<int>(len);
   buf[len] = '\0';
   if (len == RCON_REPLY_HEADER_LEN) return 0;
-  if (from_server(from, server)) *text = buf + RCON_REPLY_HEADER_LEN;
+  *text = buf + RCON_REPLY_HEADER_LEN;
   return static_cast<int>(len - RCON_REPLY_HEADER_LEN);
 }

@@ -4,8 +4,6 @@
 
 #include <stddef.h>
 
-#include "platform/platform.h"
-
 enum {
   RCON_SEND_MAX = 1024,     // the longest command datagram, zero byte included
   RCON_RECEIVE_MAX = 1500,  // the longest datagram taken off the socket
@@ -18,13 +16,13 @@ enum {
 size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
                               const char* command);
 
-/// Classifies the \a len bytes received into \a buf from \a from. Sets
-/// \a text to the text of a console-output reply that came from \a server,
-/// zero-terminated at its end, and to nullptr for anything else. \a buf must
-/// have room for one byte after the datagram. Returns 0 for an empty
-/// datagram or a reply with no text, the text length for any other reply,
-/// and the datagram's length for anything else.
-int take_datagram(char* buf, long len, const sockaddr_in* from,
-                  const sockaddr_in* server, const char** text);
+/// Classifies the result of one receive: \a len bytes in \a buf, or a
+/// negative \a len for a failed receive. Sets \a text to the text of a
+/// console-output reply, zero-terminated at the datagram's end, and to
+/// nullptr for anything else; \a buf must have room for one byte after the
+/// datagram. Returns 0 for a failed receive, an empty datagram or a reply
+/// with no text, the text length for any other reply, and the datagram's
+/// length for anything else.
+int classify_datagram(char* buf, long len, const char** text);
 
 #endif

@@ -4,13 +4,22 @@
 #include <string.h>
 
 #include "link/datagram.h"
-#include "link/decimal.h"
-#include "link/output.h"
+#include "number/decimal.h"
+#include "output/output.h"
+
+// Returns the server's IPv4 address for the dotted \a host, or INADDR_NONE
+// (255.255.255.255) for anything else: no name is looked up.
+static uint32_t dotted_address(const char* host) {
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // deprecated for inet_pton(), whose rules differ
+#endif
+  return inet_addr(host);
+}
 
 int rcon_open(rcon_link* link, char* endpoint, const char* password) {
   if (!net_start()) return 0;
-  link->sock = udp_socket_open();
-  if (!socket_ok(link->sock)) {
+  link->sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (link->sock == RCON_NO_SOCKET) {
     net_stop();
     return 0;
   }
@@ -24,7 +33,7 @@ int rcon_open(rcon_link* link, char* endpoint, const char* password) {
   *colon = '\0';
   memset(&link->server_addr, 0, sizeof link->server_addr);
   link->server_addr.sin_family = AF_INET;
-  link->server_addr.sin_addr.s_addr = inet_addr(endpoint);
+  link->server_addr.sin_addr.s_addr = dotted_address(endpoint);
   link->server_addr.sin_port =
       htons(static_cast<uint16_t>(parse_decimal_wrapped(colon + 1)));
   link->password = password;
@@ -39,7 +48,19 @@ void rcon_close(rcon_socket sock) {
 void rcon_send(const rcon_link* link, const char* command) {
   char datagram[RCON_SEND_MAX];
   size_t len = build_command_datagram(datagram, link->password, command);
-  if (len > 0) datagram_send(link->sock, datagram, len, &link->server_addr);
+  if (len == 0) return;
+  // An int length suits both socket interfaces; it is at most RCON_SEND_MAX.
+  sendto(link->sock, datagram, static_cast<int>(len), 0,
+         reinterpret_cast<const sockaddr*>(&link->server_addr),
+         sizeof link->server_addr);
+}
+
+// Returns 1 if \a from is the server's address and port; nothing else of the
+// address counts.
+static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
+  return from->sin_family == AF_INET &&
+         from->sin_addr.s_addr == server->sin_addr.s_addr &&
+         from->sin_port == server->sin_port;
 }
 
 int rcon_poll(const rcon_link* link) {
@@ -49,12 +70,13 @@ int rcon_poll(const rcon_link* link) {
   long len = datagram_receive(link->sock, buf, RCON_RECEIVE_MAX, &from);
   buf[RCON_RECEIVE_MAX] = '\0';
   const char* text;
-  int result = take_datagram(buf, len, &from, &link->server_addr, &text);
-  if (text != nullptr) print_text(text);
+  int result = classify_datagram(buf, len, &text);
+  if (text != nullptr && from_server(&from, &link->server_addr)) print_text(text);
   return result;
 }
 
 void rcon_drain(const rcon_link* link) {
-  for (int taken = 0; taken < RCON_DRAIN_MAX; taken++)
+  for (int taken = 0; taken < RCON_DRAIN_MAX; taken++) {
     if (rcon_poll(link) == 0) return;
+  }
 }

@@ -22,7 +22,9 @@ struct rcon_link {
 /// lookup. Returns 1 on success, 0 on failure.
 int rcon_open(rcon_link* link, char* endpoint, const char* password);
 
-/// Shuts the link's socket down and closes it.
+/// Shuts the link's socket down, closes it and stops the socket library. On
+/// Windows a socket whose shutdown fails is not closed itself: stopping the
+/// library releases it.
 void rcon_close(rcon_socket sock);
 
 /// Sends \a command to the server as one command datagram, or sends nothing

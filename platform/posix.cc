@@ -1,4 +1,4 @@
-// POSIX sockets, signals and sleeping behind platform.h.
+// POSIX sockets, signals and waits behind platform.h.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -14,10 +14,6 @@
 int net_start() { return 1; }
 
 void net_stop() {}
-
-rcon_socket udp_socket_open() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
-
-int socket_ok(rcon_socket sock) { return sock >= 0; }
 
 void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
 #ifdef SO_RCVBUFFORCE
@@ -37,18 +33,14 @@ void socket_shutdown_close(rcon_socket sock) {
   close(sock);
 }
 
-void datagram_send(rcon_socket sock, const char* data, size_t len,
-                   const sockaddr_in* to) {
-  sendto(sock, data, len, 0, reinterpret_cast<const sockaddr*>(to), sizeof *to);
-}
-
 // poll() rather than select(): a descriptor above FD_SETSIZE, inherited from
 // a careless parent, must not overrun an fd_set.
 int socket_readable_now(rcon_socket sock) {
   pollfd p = {sock, POLLIN, 0};
   int n;
-  do n = poll(&p, 1, 0);
-  while (n < 0 && errno == EINTR);
+  do {
+    n = poll(&p, 1, 0);
+  } while (n < 0 && errno == EINTR);
   return n > 0;
 }
 
@@ -64,36 +56,110 @@ long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from
   // MSG_DONTWAIT: a datagram that poll() reported can still vanish (a bad
   // checksum is found only now), and the program must not block then.
   ssize_t n;
-  do n = recvmsg(sock, &msg, MSG_DONTWAIT);
-  while (n < 0 && errno == EINTR);
+  do {
+    n = recvmsg(sock, &msg, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
   // The kernel cuts an oversized datagram to cap bytes and says so only
   // through MSG_TRUNC; such a datagram counts as a failed receive.
   if (n < 0 || (msg.msg_flags & MSG_TRUNC)) return -1;
   return static_cast<long>(n);
 }
 
-// Waits with ppoll() for \a fds (none for a plain pause) or the timeout, with
-// the stop signals blocked from the flag test until ppoll() lets them in: a
-// signal that lands between the two still ends the wait. Returns 0 if the
-// wait ended by a stop, 1 otherwise.
-static int wait_unless_stopped(pollfd* fds, nfds_t count, const timespec* timeout,
+#if RCON_HAVE_PPOLL
+
+// ppoll() lets the stop signals in only while it waits: they stay blocked
+// from the flag test until then, so one that lands in between is held back
+// and ends the wait at once.
+
+// Nothing to ready: the signal itself ends ppoll().
+static void ready_wake() {}
+
+void stop_signal_hook(int) {}
+
+// Waits for \a fds (none for a plain pause) or \a ms (-1: no limit). Returns
+// 0 if the wait ended by a stop, 1 otherwise.
+static int wait_unless_stopped(pollfd* fds, nfds_t count, int ms,
                                const volatile sig_atomic_t* stop) {
   sigset_t stops, old;
   sigemptyset(&stops);
-  sigaddset(&stops, SIGABRT);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
+  for (int sig : STOP_SIGNALS) sigaddset(&stops, sig);
   sigprocmask(SIG_BLOCK, &stops, &old);
+  timespec limit = {ms / 1000, (ms % 1000) * 1000000L};
   // Other signals that interrupt it are no reason to stop waiting.
-  while (!*stop && ppoll(fds, count, timeout, &old) < 0 && errno == EINTR) {
+  while (!*stop) {
+    if (ppoll(fds, count, ms < 0 ? nullptr : &limit, &old) >= 0) break;
+    if (errno != EINTR) break;
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
   return !*stop;
 }
 
+#else
+
+// Without ppoll() (macOS), the handler writes a byte into a pipe that every
+// wait also polls. The wait empties the pipe before it tests the flag, so a
+// stop that lands after the test leaves a byte there and ends the wait at
+// once.
+static int wake_pipe[2] = {-1, -1};
+
+// Returns 1 if a pipe whose ends are both non-blocking and closed on exec is
+// in \a ends.
+static int open_wake_pipe(int (&ends)[2]) {
+  if (pipe(ends) != 0) return 0;
+  for (int fd : ends) {
+    (void)fcntl(fd, F_SETFL, O_NONBLOCK);
+    (void)fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  return 1;
+}
+
+static void ready_wake() { (void)open_wake_pipe(wake_pipe); }
+
+// write() may be called from a signal handler; errno is the program's.
+void stop_signal_hook(int) {
+  int saved = errno;
+  ssize_t written = write(wake_pipe[1], "", 1);
+  (void)written;  // a full pipe wakes the wait just as well
+  errno = saved;
+}
+
+static void empty_wake_pipe() {
+  char bytes[64];
+  while (read(wake_pipe[0], bytes, sizeof bytes) > 0) {
+  }
+}
+
+// Waits for \a fds (at most one; none for a plain pause) or \a ms (-1: no
+// limit). Returns 0 if the wait ended by a stop, 1 otherwise.
+static int wait_unless_stopped(pollfd* fds, nfds_t count, int ms,
+                               const volatile sig_atomic_t* stop) {
+  pollfd all[2] = {{wake_pipe[0], POLLIN, 0}, {-1, 0, 0}};
+  if (count > 0) all[1] = fds[0];
+  for (;;) {
+    empty_wake_pipe();
+    if (*stop) break;
+    if (poll(all, 1 + count, ms) >= 0) break;
+    if (errno != EINTR) break;
+  }
+  return !*stop;
+}
+
+#endif
+
+// SA_RESTART keeps reads of the script and writes to stdout from failing
+// with EINTR; without SA_RESETHAND the handler stays for the whole run.
+void install_stop_handler(void (*handler)(int)) {
+  ready_wake();
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = handler;
+  sa.sa_flags = SA_RESTART;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : STOP_SIGNALS) sigaction(sig, &sa, nullptr);
+}
+
 void pause_half_second(const volatile sig_atomic_t* stop) {
-  timespec half = {0, 500000000L};
-  (void)wait_unless_stopped(nullptr, 0, &half, stop);
+  (void)wait_unless_stopped(nullptr, 0, 500, stop);
 }
 
 // O_NONBLOCK only for the open itself: a FIFO without a writer would
@@ -111,10 +177,11 @@ int script_file_open(const char* path) {
 long script_file_read(int fd, unsigned char* buf, size_t cap,
                       const volatile sig_atomic_t* stop) {
   pollfd p = {fd, POLLIN, 0};
-  if (poll(&p, 1, 0) <= 0 && !wait_unless_stopped(&p, 1, nullptr, stop)) return 0;
+  if (poll(&p, 1, 0) <= 0 && !wait_unless_stopped(&p, 1, -1, stop)) return 0;
   ssize_t n;
-  do n = read(fd, buf, cap);
-  while (n < 0 && errno == EINTR);
+  do {
+    n = read(fd, buf, cap);
+  } while (n < 0 && errno == EINTR);
   return n > 0 ? static_cast<long>(n) : 0;
 }
 
@@ -127,24 +194,5 @@ void hold_standard_descriptors() {
     if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) return;
   }
 }
-
-// SA_RESTART keeps reads of the script and writes to stdout from failing
-// with EINTR; without SA_RESETHAND the handler stays for the whole run.
-void install_stop_handler(void (*handler)(int)) {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = handler;
-  sa.sa_flags = SA_RESTART;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGABRT, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-}
-
-// sigaction() handlers are not reset on delivery: nothing to put back.
-void keep_stop_handler(int, void (*)(int)) {}
-
-// The signal itself ends ppoll().
-void wake_from_pause() {}
 
 int stdout_is_terminal() { return isatty(STDOUT_FILENO); }

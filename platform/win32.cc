@@ -24,10 +24,6 @@ int net_start() {
 
 void net_stop() { WSACleanup(); }
 
-rcon_socket udp_socket_open() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
-
-int socket_ok(rcon_socket sock) { return sock != INVALID_SOCKET; }
-
 void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
   (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
                    sizeof bytes);
@@ -38,12 +34,6 @@ void socket_discard(rcon_socket sock) { closesocket(sock); }
 // A socket whose shutdown fails is left to WSACleanup(), which releases it.
 void socket_shutdown_close(rcon_socket sock) {
   if (shutdown(sock, SD_BOTH) == 0) closesocket(sock);
-}
-
-void datagram_send(rcon_socket sock, const char* data, size_t len,
-                   const sockaddr_in* to) {
-  sendto(sock, data, static_cast<int>(len), 0, reinterpret_cast<const sockaddr*>(to),
-         sizeof *to);
 }
 
 int socket_readable_now(rcon_socket sock) {
@@ -66,9 +56,11 @@ long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from
   return n == SOCKET_ERROR ? -1 : n;
 }
 
-// Set by the stop handler, so that a pause ends at once rather than at the
+// Set by stop_signal_hook(), so that a pause ends at once rather than at the
 // end of its half second. Manual-reset: it stays set until the next pause.
+// Made with the handler; without it a pause runs its whole half second.
 static HANDLE stop_event = nullptr;
+static void (*stop_handler)(int) = nullptr;
 
 // The event is cleared before the flag test: a stop that lands after the
 // test sets it again, and the wait returns at once.
@@ -104,19 +96,17 @@ void hold_standard_descriptors() {}
 
 void install_stop_handler(void (*handler)(int)) {
   stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  (void)signal(SIGABRT, handler);
-  (void)signal(SIGINT, handler);
-  (void)signal(SIGTERM, handler);
-}
-
-// SetEvent() takes no lock of the runtime's and allocates nothing, so the
-// handler may call it, also on the thread the console runs it on.
-void wake_from_pause() {
-  if (stop_event != nullptr) SetEvent(stop_event);
+  stop_handler = handler;
+  for (int sig : STOP_SIGNALS) (void)signal(sig, handler);
 }
 
 // The runtime puts a signal back to its default action before it calls the
-// handler; the handler puts itself back first thing.
-void keep_stop_handler(int sig, void (*handler)(int)) { (void)signal(sig, handler); }
+// handler, so the handler is put back here. SetEvent() takes no lock of the
+// runtime's and allocates nothing, so it may be called here too, also on
+// the thread that the console runs the handler on.
+void stop_signal_hook(int sig) {
+  (void)signal(sig, stop_handler);
+  if (stop_event != nullptr) SetEvent(stop_event);
+}
 
 int stdout_is_terminal() { return _isatty(_fileno(stdout)); }

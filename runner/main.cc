@@ -9,8 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "link/output.h"
 #include "link/rcon_link.h"
+#include "output/output.h"
 #include "platform/platform.h"
 #include "runner/script_commands.h"
 #include "runner/script_reader.h"

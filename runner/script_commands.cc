@@ -4,12 +4,13 @@
 #include <string.h>
 #include <time.h>
 
-#include "link/decimal.h"
-#include "link/output.h"
+#include "number/decimal.h"
+#include "output/output.h"
 #include "platform/platform.h"
 #include "runner/stop_signal.h"
 
 enum { KEYWORD_LEN = 5 };
+enum script_keyword { KEYWORD_NONE, KEYWORD_RCON, KEYWORD_ECHO, KEYWORD_WAIT };
 
 // Returns the calendar clock in whole seconds, cut to 32 bits.
 static int32_t clock_seconds() {
@@ -30,7 +31,9 @@ static void wait_seconds(const rcon_link* link, const char* seconds) {
   }
 }
 
-script_keyword keyword_of(const char* line) {
+// Returns the command that \a line starts with: "rcon ", "echo " or "wait "
+// exactly, at its very start; KEYWORD_NONE for any other line.
+static script_keyword keyword_of(const char* line) {
   if (strncmp(line, "rcon ", KEYWORD_LEN) == 0) return KEYWORD_RCON;
   if (strncmp(line, "echo ", KEYWORD_LEN) == 0) return KEYWORD_ECHO;
   if (strncmp(line, "wait ", KEYWORD_LEN) == 0) return KEYWORD_WAIT;

@@ -5,16 +5,18 @@
 #include "platform/platform.h"
 #include "runner/stop_signal.h"
 
-void script_attach(script_reader* r, int fd) {
+void script_attach(script_reader* r, int fd, int translate) {
   r->fd = fd;
-  r->at = r->len = 0;
+  r->at = 0;
+  r->len = 0;
   r->ended = 0;
+  r->translate = translate;
 }
 
 int script_open(script_reader* r, const char* path) {
   int fd = script_file_open(path);
   if (fd < 0) return 0;
-  script_attach(r, fd);
+  script_attach(r, fd, !SCRIPT_RUNTIME_TRANSLATES);
   return 1;
 }
 
@@ -36,7 +38,7 @@ static int have_byte(script_reader* r) {
 static int text_byte(script_reader* r) {
   if (!have_byte(r)) return -1;
   int c = r->chunk[r->at++];
-  if (SCRIPT_RUNTIME_TRANSLATES) return c;
+  if (!r->translate) return c;
   if (c == 0x1A) {
     r->ended = 1;
     r->at = r->len;
@@ -51,8 +53,11 @@ static int text_byte(script_reader* r) {
   return c;
 }
 
-// Returns 1 for the bytes that plain copying must stop at.
-static int needs_a_look(unsigned char c) { return c == '\n' || c == '\r' || c == 0x1A; }
+// Returns 1 for the bytes that may end a line or the script, or stand for
+// another byte: plain copying stops at them.
+static int is_text_mode_byte(unsigned char c) {
+  return c == '\n' || c == '\r' || c == 0x1A;
+}
 
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
   size_t n = 0;
@@ -62,7 +67,7 @@ size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
     size_t room = r->len - r->at;
     if (room > SCRIPT_LINE_MAX - n) room = SCRIPT_LINE_MAX - n;
     size_t k = 0;
-    while (k < room && !needs_a_look(run[k])) k++;
+    while (k < room && !is_text_mode_byte(run[k])) k++;
     memcpy(line + n, run, k);
     n += k;
     r->at += k;

@@ -15,6 +15,7 @@ struct script_reader {
   unsigned char chunk[SCRIPT_CHUNK];
   size_t at, len;  // the unread bytes of chunk are [at, len)
   int ended;       // end of file, a read error or a 0x1A byte seen
+  int translate;   // 1 if the reader applies the text-mode rules itself
 };
 
 /// Opens the script at \a path. Returns 1 on success, 0 if it cannot be
@@ -22,15 +23,19 @@ struct script_reader {
 int script_open(script_reader* r, const char* path);
 
 /// Starts reading \a fd, opened as script_open() opens it, from where it
-/// stands; script_close() closes it.
-void script_attach(script_reader* r, int fd);
+/// stands; script_close() closes it. With \a translate the reader applies
+/// the text-mode rules itself, as it must where the runtime does not
+/// (SCRIPT_RUNTIME_TRANSLATES).
+void script_attach(script_reader* r, int fd, int translate);
 
 /// Reads the next line into \a line: the text up to and including its line
 /// feed, cut at SCRIPT_LINE_MAX characters, with a zero byte after it. CR LF
 /// reads as LF and a 0x1A byte ends the script. Returns as soon as the line
 /// is complete, even if more is still to come. Returns the number of
-/// characters read, zero bytes included; 0 at the end of the script, after a
-/// read error, or when a stop is requested while it waits for more.
+/// characters read, zero bytes included; 0 at the end of the script or after
+/// a read error. A read error, or a stop requested while it waits for more,
+/// ends the script there: the part of a line read by then comes back as a
+/// last line, and the next call returns 0.
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]);
 
 /// Closes the script.

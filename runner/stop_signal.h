@@ -7,8 +7,9 @@
 /// once before the first pass, read afresh at every test.
 extern volatile sig_atomic_t stop_requested;
 
-/// The handler for those three signals: keeps itself installed and sets
-/// stop_requested; does nothing else.
+/// The handler for those three signals: sets stop_requested, then calls the
+/// platform's stop_signal_hook(), which keeps the handler installed and
+/// wakes a wait under way. It prints nothing.
 void on_stop_signal(int sig);
 
 #endif

@@ -1,4 +1,4 @@
-#include "link/decimal.h"
+#include "number/decimal.h"
 
 // The C locale's white space: what atoi() skips.
 static int is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

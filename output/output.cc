@@ -1,4 +1,4 @@
-#include "link/output.h"
+#include "output/output.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -12,14 +12,14 @@ static int first_error;
 // Keeps the error number of the first write that failed; the run goes on,
 // since the commands still reach the server. The stream's error flag counts
 // too: a flush inside a call need not show in what the call returns.
-static void note(int failed) {
+static void record_write_error(int failed) {
   if ((failed || ferror(stdout)) && first_error == 0)
     first_error = errno != 0 ? errno : EIO;
 }
 
 // Ends a print: on a terminal it goes out now, in one write.
 static void end_print() {
-  if (on_terminal) note(fflush(stdout) != 0);
+  if (on_terminal) record_write_error(fflush(stdout) != 0);
 }
 
 // The block must outlive every print, hence static.
@@ -37,16 +37,16 @@ static int put(const char* text) {
 }
 
 void print_text(const char* text) {
-  note(!put(text));
+  record_write_error(!put(text));
   end_print();
 }
 
 void print_line(const char* text) {
-  note(!put(text) || !put("\n"));
+  record_write_error(!put(text) || !put("\n"));
   end_print();
 }
 
 int output_close() {
-  note(fflush(stdout) != 0);
+  record_write_error(fflush(stdout) != 0);
   return first_error;
 }
