@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,13 +15,15 @@
 
 #include "runner/script_reader.h"
 
-// The lines of \a data as the reader must deliver them: with \a translate,
-// read as text mode delivers it (CR LF as LF, up to a 0x1A byte); each line
-// up to and including a line feed, or of 1024 bytes.
+// The lines of \a data as the reader must deliver them: a byte-order mark
+// at the start skipped, and with \a translate read as text mode delivers it
+// (CR LF as LF, up to a 0x1A byte); each line up to and including a line
+// feed, or of 1024 bytes.
 static std::vector<std::string> model_lines(const uint8_t* data, size_t size,
                                             bool translate) {
   std::vector<std::string> lines(1);
-  for (size_t i = 0; i < size; i++) {
+  size_t start = size >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+  for (size_t i = start; i < size; i++) {
     if (translate && data[i] == 0x1A) break;
     if (translate && data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
     lines.back() += static_cast<char>(data[i]);

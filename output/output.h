@@ -1,4 +1,5 @@
-// Standard output, where echo lines and the server's replies are printed.
+// Standard output, where echo lines and the server's replies are printed,
+// and the verdict on it: whether anything printed was lost.
 #ifndef RCON_OUTPUT_H
 #define RCON_OUTPUT_H
 
@@ -15,8 +16,9 @@ void print_text(const char* text);
 /// Prints \a text and a line feed as one print.
 void print_line(const char* text);
 
-/// Writes out what is still held. Returns 0 if every write of the run
-/// succeeded, or else the error number of the first that failed.
+/// Writes out what is still held. Returns the run's exit status for its
+/// output: 0 if every print went out; 1 if some were lost, after saying so
+/// in one line on standard error.
 int output_close();
 
 #endif

@@ -92,6 +92,14 @@ void script_file_close(int fd);
 /// descriptor: 0 is opened for writing only, 1 and 2 for reading only.
 void hold_standard_descriptors();
 
+/// Writes all \a len bytes of \a data to descriptor \a fd, standard output
+/// or standard error. Returns 0, or the error number of the write that
+/// failed. Once a stop has been asked for, output has about a second to go
+/// out: a reader that has stopped reading must not hold the stop. Then a
+/// write that cannot go out at once fails with EINTR (POSIX; on Windows a
+/// write waits for its reader).
+int output_write(int fd, const char* data, size_t len);
+
 /// Returns 1 if standard output is a terminal, 0 otherwise.
 int stdout_is_terminal();
 

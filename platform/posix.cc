@@ -71,10 +71,9 @@ long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from
 // from the flag test until then, so one that lands in between is held back
 // and ends the wait at once.
 
-// Nothing to ready: the signal itself ends ppoll().
+// Nothing to ready or do: the signal itself ends ppoll().
 static void ready_wake() {}
-
-void stop_signal_hook(int) {}
+static void wake_waits() {}
 
 // Waits for \a fds (none for a plain pause) or \a ms (-1: no limit). Returns
 // 0 if the wait ended by a stop, 1 otherwise.
@@ -115,12 +114,10 @@ static int open_wake_pipe(int (&ends)[2]) {
 
 static void ready_wake() { (void)open_wake_pipe(wake_pipe); }
 
-// write() may be called from a signal handler; errno is the program's.
-void stop_signal_hook(int) {
-  int saved = errno;
+// Called from the stop handler: write() may be.
+static void wake_waits() {
   ssize_t written = write(wake_pipe[1], "", 1);
   (void)written;  // a full pipe wakes the wait just as well
-  errno = saved;
 }
 
 static void empty_wake_pipe() {
@@ -146,10 +143,65 @@ static int wait_unless_stopped(pollfd* fds, nfds_t count, int ms,
 
 #endif
 
+// After a stop, output has about a second to go out: a reader that has
+// stopped reading (a paused pager, Ctrl+S, a full pipe to a hung logger)
+// must not hold the stop. The stop handler starts that second with alarm();
+// SIGALRM, handled without SA_RESTART, then cuts short the write that
+// blocks, and comes again every second after as a backstop. From then on
+// output_write() writes only where the write can go out at once.
+static volatile sig_atomic_t output_time_up = 0;
+static struct sigaction on_alarm;  // made ready before any stop
+
+static void on_output_time_up(int) {
+  output_time_up = 1;
+  alarm(1);
+}
+
+// Only calls that a signal handler may make: sigaction() and alarm().
+static void start_output_second() {
+  static volatile sig_atomic_t started = 0;
+  if (started) return;
+  started = 1;
+  sigaction(SIGALRM, &on_alarm, nullptr);
+  alarm(1);
+}
+
+// Returns 1 if a write to \a fd can go out now: a pipe with room for a
+// block, a terminal that is not stopped. Errors count too, so that the
+// write reports them.
+static int writable_now(int fd) {
+  pollfd p = {fd, POLLOUT, 0};
+  return poll(&p, 1, 0) > 0;
+}
+
+int output_write(int fd, const char* data, size_t len) {
+  while (len > 0) {
+    if (output_time_up && !writable_now(fd)) return EINTR;
+    ssize_t n = write(fd, data, len);
+    if (n > 0) {
+      data += n;
+      len -= static_cast<size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      return n == 0 ? EIO : errno;
+    }
+  }
+  return 0;
+}
+
+// errno is the program's, and the handler's calls may set it.
+void stop_signal_hook(int) {
+  int saved = errno;
+  wake_waits();
+  start_output_second();
+  errno = saved;
+}
+
 // SA_RESTART keeps reads of the script and writes to stdout from failing
 // with EINTR; without SA_RESETHAND the handler stays for the whole run.
 void install_stop_handler(void (*handler)(int)) {
   ready_wake();
+  on_alarm.sa_handler = on_output_time_up;
+  sigemptyset(&on_alarm.sa_mask);
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = handler;

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 // clang-format on
 
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <signal.h>
@@ -107,6 +108,18 @@ void install_stop_handler(void (*handler)(int)) {
 void stop_signal_hook(int sig) {
   (void)signal(sig, stop_handler);
   if (stop_event != nullptr) SetEvent(stop_event);
+}
+
+// The runtime's text mode writes each line feed as CR LF. A write to a pipe
+// whose reader has stopped reading cannot be cut short here.
+int output_write(int fd, const char* data, size_t len) {
+  while (len > 0) {
+    int n = _write(fd, data, static_cast<unsigned>(len));
+    if (n <= 0) return n == 0 ? EIO : errno;
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return 0;
 }
 
 int stdout_is_terminal() { return _isatty(_fileno(stdout)); }

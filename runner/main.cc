@@ -5,7 +5,6 @@
 // MODE "loop" runs the script again and again until a stop signal; anything
 // else runs it once. The exit status is 1 for wrong usage, a failed set-up
 // or lost output, and 0 otherwise.
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -36,15 +35,6 @@ static void run_pass(const rcon_link* link, const char* path) {
   script_close(&reader);
 }
 
-// Returns the exit status of a run that got past set-up: 1 if some output
-// was lost, after saying so on stderr, as other Unix tools do; else 0.
-static int finish_output() {
-  int error = output_close();
-  if (error == 0) return 0;
-  (void)fprintf(stderr, "rcon-script: write error: %s\n", strerror(error));
-  return 1;
-}
-
 int main(int argc, char** argv) {
   hold_standard_descriptors();
   if (argc != 5) exit(1);
@@ -54,8 +44,9 @@ int main(int argc, char** argv) {
   rcon_link link;
   if (!rcon_open(&link, argv[1], argv[2])) exit(1);
   stop_requested = 0;  // a stop asked for during set-up is forgotten
-  do run_pass(&link, argv[4]);
-  while (loop && !stop_requested);
+  do {
+    run_pass(&link, argv[4]);
+  } while (loop && !stop_requested);
   rcon_close(link.sock);
-  return finish_output();
+  return output_close();
 }

@@ -11,6 +11,7 @@ void script_attach(script_reader* r, int fd, int translate) {
   r->len = 0;
   r->ended = 0;
   r->translate = translate;
+  r->at_start = 1;
 }
 
 int script_open(script_reader* r, const char* path) {
@@ -22,16 +23,37 @@ int script_open(script_reader* r, const char* path) {
 
 void script_close(script_reader* r) { script_file_close(r->fd); }
 
+// Reads more of the script into the chunk, after what it holds. Returns 0
+// at the end of the script: the end of the file, a read error or a stop
+// while it waits.
+static int read_more(script_reader* r) {
+  long n = script_file_read(r->fd, r->chunk + r->len, sizeof r->chunk - r->len,
+                            &stop_requested);
+  if (n <= 0) r->ended = 1;
+  r->len += static_cast<size_t>(n > 0 ? n : 0);
+  return n > 0;
+}
+
+// Skips the UTF-8 byte-order mark that Notepad and other Windows editors
+// put at the start of a file: it would hide the first line's keyword. From
+// a pipe the mark may come in pieces, so up to three bytes are gathered.
+static void skip_byte_order_mark(script_reader* r) {
+  static const unsigned char mark[] = {0xEF, 0xBB, 0xBF};
+  r->at_start = 0;
+  while (r->len < sizeof mark && memcmp(r->chunk, mark, r->len) == 0) {
+    if (!read_more(r)) return;
+  }
+  if (r->len >= sizeof mark && memcmp(r->chunk, mark, sizeof mark) == 0)
+    r->at = sizeof mark;
+}
+
 // Returns 1 if an unread byte is in the chunk, refilling it if need be.
 static int have_byte(script_reader* r) {
   if (r->at < r->len) return 1;
   if (r->ended) return 0;
   r->at = 0;
-  r->len = static_cast<size_t>(
-      script_file_read(r->fd, r->chunk, sizeof r->chunk, &stop_requested));
-  // A read error or a stop ends the script as the end of the file does.
-  if (r->len == 0) r->ended = 1;
-  return r->len > 0;
+  r->len = 0;
+  return read_more(r);
 }
 
 // Returns the next byte as text mode delivers it, or -1 at the end.
@@ -60,6 +82,7 @@ static int is_text_mode_byte(unsigned char c) {
 }
 
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
+  if (r->at_start) skip_byte_order_mark(r);
   size_t n = 0;
   while (n < SCRIPT_LINE_MAX && have_byte(r)) {
     // Plain bytes go over in one run; line feeds, CRs and 0x1A one by one.

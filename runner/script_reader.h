@@ -16,6 +16,7 @@ struct script_reader {
   size_t at, len;  // the unread bytes of chunk are [at, len)
   int ended;       // end of file, a read error or a 0x1A byte seen
   int translate;   // 1 if the reader applies the text-mode rules itself
+  int at_start;    // nothing read yet: a byte-order mark may come
 };
 
 /// Opens the script at \a path. Returns 1 on success, 0 if it cannot be
@@ -30,7 +31,8 @@ void script_attach(script_reader* r, int fd, int translate);
 
 /// Reads the next line into \a line: the text up to and including its line
 /// feed, cut at SCRIPT_LINE_MAX characters, with a zero byte after it. CR LF
-/// reads as LF and a 0x1A byte ends the script. Returns as soon as the line
+/// reads as LF and a 0x1A byte ends the script; a UTF-8 byte-order mark at
+/// the very start of the script is skipped. Returns as soon as the line
 /// is complete, even if more is still to come. Returns the number of
 /// characters read, zero bytes included; 0 at the end of the script or after
 /// a read error. A read error, or a stop requested while it waits for more,

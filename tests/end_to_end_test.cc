@@ -217,7 +217,7 @@ void start(run* p, const std::string& args, const std::string& script) {
 // how it runs: each constructor below returns one.
 typedef std::function<void(run*)> step;
 
-const std::string HEADER = "\xFF\xFF\xFF\xFFprint\n";  // of a console-output reply
+const char* const HEADER = "\xFF\xFF\xFF\xFFprint\n";  // of a console-output reply
 enum { SERVER, OTHER_PORT, OTHER_ADDRESS };            // who sends a datagram
 
 // The command datagram for \a text, with the rows' password "pw".
@@ -350,6 +350,21 @@ step ends_within(double seconds) {
   };
 }
 
+// The user does not read stdout, a pipe, until the program has ended; the
+// step waits until the pipe is full. It comes first, before anything is read.
+step stall_output() {
+  return [](run* p) {
+    p->stalled = true;
+    int capacity = fcntl(p->out, F_GETPIPE_SZ);
+    int unread = 0;
+    while (unread < capacity && p->running() && p->time_left()) {
+      sleep_for(0.001);
+      ASSERT_EQ(ioctl(p->out, FIONREAD, &unread), 0);
+    }
+    EXPECT_EQ(unread, capacity);
+  };
+}
+
 // The ended program used at most \a share of the time it ran on the CPU.
 step cpu_at_most(double share) {
   return [=](run* p) {
@@ -371,7 +386,8 @@ step keeps_resources(const std::string& text, int times) {
     int fds = open_descriptors(p->pid);
     long rss = proc_status(p->pid, "VmRSS:");
     ASSERT_NO_FATAL_FAILURE(expect_datagram(p, command(text), times));
-    EXPECT_EQ(open_descriptors(p->pid), fds);
+    EXPECT_LE(open_descriptors(p->pid), fds + 1)
+        << "the script may be open at one look";
     EXPECT_LE(proc_status(p->pid, "VmRSS:"), rss + 128) << "KiB resident";
   };
 }
@@ -414,6 +430,7 @@ const skip NO_CUT = {under_wine, "on Windows a stop waits for the pipe's next li
 const skip NO_TTY = {under_wine, "wine reads no Unix terminal; its console is CON"};
 const skip NO_SIGNALS = {under_wine, "wine turns Unix signals into its own events"};
 const skip NO_PROC = {under_wine, "wine's own threads and memory fill /proc"};
+const skip NO_UNBLOCK = {under_wine, "Windows cannot cut a blocked write short"};
 const skip WINE_CPU = {under_wine, "wine's own start-up costs more CPU than the bound"};
 const skip SMALL_BUFFER = {
     small_receive_buffer,
@@ -450,7 +467,21 @@ std::string echo_lines(std::string* printed) {
   return script;
 }
 
+// Lines of 100 characters, more than a pipe holds, and the part of what
+// they print that fills a pipe of 64 KiB.
+std::string long_echoes(std::string* fills_pipe) {
+  std::string script, printed;
+  for (int i = 0; i < 1000; i++) {
+    script += "echo " + x(99) + "\n";
+    printed += x(99) + "\n";
+  }
+  *fills_pipe = printed.substr(0, 65536);
+  return script;
+}
+
 std::vector<row> rows() {
+  std::string stalled;
+  std::string echoes_past_a_pipe = "rcon sync\n" + long_echoes(&stalled);
   std::string burst, flood;
   std::vector<step> bursting = burst_steps(&burst);
   std::string echoes = echo_lines(&flood);
@@ -473,7 +504,7 @@ std::vector<row> rows() {
     {"LoopWaitsForAMissingScript", "$S pw loop $F.missing", "",
      {runs_for(0.3), signal(SIGINT), ends_within(1)}, ""},
     {"LoopRunsAnEmptyScriptUntilStopped", "$S pw loop $F", "",
-     {runs_for(0.3), signal(SIGTERM), ends_within(1)}, "", 0, "", {NO_KILL}},
+     {runs_for(0.3), signal(SIGINT), ends_within(1)}, ""},
     {"LoopKeepsItsDescriptorsAndMemory", "$S pw loop $F", "rcon p\n",
      {get("p"), keeps_resources("p", 5000), signal(SIGINT), quiet()}, "", 0, "", {NO_PROC}},
     // Commands and the bytes on the wire.
@@ -495,6 +526,10 @@ std::vector<row> rows() {
     {"LastLineNeedsNoLineFeed", ONCE, "echo a\necho b", {}, "a\nb\n"},
     {"LongLinesAreCutAt1024", ONCE, "echo " + x(1019) + "echo y\n", {}, x(1019) + "\ny\n"},
     {"BinaryJunkDoesNothing", ONCE, "\x01\xFE\0\x7F\xFF\r\r\n\x80"s, {}, ""},
+    {"ByteOrderMarkIsSkippedAtTheStartOfEveryPass", "$S pw loop $F",
+     "\xEF\xBB\xBFrcon a\n\xEF\xBB\xBFrcon b\n", {get("a"), get("a"), signal(SIGINT), quiet()}, ""},
+    {"ByteOrderMarkInPiecesFromAPipe", "$S pw once $Q", "",
+     {feed("\xEF"), feed("\xBB\xBFrcon a\n"), get("a"), end_script()}, ""},
     {"FifoLinesAreTakenAsTheyCome", "$S pw once $Q", "",
      {feed("rcon one\n"), get("one"), reply("r\n"), feed("rcon two\r"), feed("\n"),
       get("two"), feed("echo 3"), end_script()}, "r\n3\n"},
@@ -515,7 +550,7 @@ std::vector<row> rows() {
     // Replies and drains.
     {"PrintsWhatTheServerSaysAndNothingElse", ONCE, "rcon s\nwait 1\necho after\n",
      {get("s"), spoof(OTHER_PORT, "port\n"), spoof(OTHER_ADDRESS, "address\n"),
-      reply("map: q\n"), send("\xFF\xFF\xFF\xFFinfoResponse\n"), send(HEADER.substr(0, 9)),
+      reply("map: q\n"), send("\xFF\xFF\xFF\xFFinfoResponse\n"), send(std::string(HEADER, 9)),
       send("\xFF"), reply("%s%n\n"), reply("a\0b\n"s), reply(x(1490)), reply("no line feed"),
       reply(x(1491)), reply(x(65497)), send(HEADER), send("")},
      "map: q\n%s%n\na" + x(1490) + "no line feedafter\n"},
@@ -543,6 +578,12 @@ std::vector<row> rows() {
      {get("a"), get("b")}, "", 1, "rcon-script: write error: No space left on device\n"},
     {"ClosedStdoutIsReported", "$S pw once $F >&-", "rcon a\necho lost\nrcon b\n",
      {get("a"), get("b")}, "", 1, "rcon-script: write error: Bad file descriptor\n"},
+    {"StopEndsAStalledPipe", ONCE, echoes_past_a_pipe,
+     {stall_output(), get("sync"), signal(SIGTERM), ends_within(2)}, stalled, 1,
+     "rcon-script: write error: Interrupted system call\n", {NO_UNBLOCK}},
+    {"StopEndsAStalledPipeThatAlsoTakesStderr", "$S pw once $F 2>&1", echoes_past_a_pipe,
+     {stall_output(), get("sync"), signal(SIGTERM), ends_within(2)}, stalled, 1, "",
+     {NO_UNBLOCK}},
     {"ClosedStdinAndStderrAreHeld", "$S pw once $F <&- 2>&-", "echo b\nrcon a\nwait 30\n",
      {get("a"), held(0), held(2), signal(SIGINT)}, "b\n", 0, "", {NO_FDS}},
     // Stopping.
@@ -571,7 +612,9 @@ TEST_P(EndToEnd, Runs) {
     if (s.applies()) GTEST_SKIP() << s.why;
   }
   run p;
-  for (const udp_peer& peer : p.peers) ASSERT_GE(peer.fd, 0);
+  ASSERT_GE(p.peers[SERVER].fd, 0);
+  ASSERT_GE(p.peers[OTHER_PORT].fd, 0);
+  ASSERT_GE(p.peers[OTHER_ADDRESS].fd, 0);
   ASSERT_NO_FATAL_FAILURE(start(&p, r.args, r.script));
   for (const step& s : r.steps) {
     ASSERT_NO_FATAL_FAILURE(s(&p));
