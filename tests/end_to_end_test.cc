@@ -74,6 +74,14 @@ long proc_status(pid_t pid, const std::string& key) {
   return value;
 }
 
+// Returns whether \a pid sleeps, waiting for something.
+bool asleep(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string pid_field, name, state;
+  stat >> pid_field >> name >> state;
+  return state == "S";
+}
+
 // Returns how many descriptors \a pid has open.
 int open_descriptors(pid_t pid) {
   std::string dir = "/proc/" + std::to_string(pid) + "/fd/";
@@ -150,16 +158,24 @@ struct run {
   }
 
   // Waits until the program has taken all that the FIFO holds and is
-  // blocked: it has acted on every line and waits for the next.
+  // blocked: it has acted on every line and waits for the next. Blocked
+  // means asleep, and not woken once in 30 ms: a program under wine sleeps
+  // for a moment in each call it makes, on its way to the next line too.
   void wait_until_idle() {
-    int unread = 1;
-    std::string state;
-    while ((unread > 0 || state != "S") && running() && time_left()) {
-      sleep_for(0.001);
+    long switches = -1;
+    double since = now();
+    while (running() && time_left()) {
+      sleep_for(0.002);
+      int unread = 0;
       ioctl(fifo, FIONREAD, &unread);
-      std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-      std::string pid_field, name;
-      stat >> pid_field >> name >> state;
+      long woken = proc_status(pid, "voluntary_ctxt_switches:") +
+                   proc_status(pid, "nonvoluntary_ctxt_switches:");
+      if (unread > 0 || !asleep(pid) || woken != switches) {
+        switches = woken;
+        since = now();
+      } else if (now() - since >= 0.03) {
+        return;
+      }
     }
   }
 };
