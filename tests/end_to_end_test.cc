@@ -298,15 +298,6 @@ step replies(const std::vector<std::string>& texts) {
       udp_send(p->server(), HEADER + text, p->client);
   };
 }
-// \a count datagrams from the server that are no reply, of two kinds in turn.
-step junk(int count) {
-  return [=](run* p) {
-    for (int i = 0; i < count; i++) {
-      udp_send(p->server(), i % 2 ? "junk" : "\xFF\xFF\xFF\xFFstatusResponse\n",
-               p->client);
-    }
-  };
-}
 step spoof(int from, const std::string& text) { return send(HEADER + text, from); }
 
 // The user writes to the script, a FIFO or the terminal; from a FIFO the
@@ -478,17 +469,6 @@ std::vector<std::string> burst(std::string* printed) {
   return texts;
 }
 
-// 20,000 echo lines with a wait half-way, and what they print.
-std::string echo_lines(std::string* printed) {
-  std::string script = "rcon hi\n";
-  for (int i = 0; i < 20000; i++) {
-    if (i == 10000) script += "wait 2\n";
-    script += "echo " + std::to_string(i) + "\n";
-    *printed += std::to_string(i) + "\n";
-  }
-  return script;
-}
-
 // Lines of 100 characters, more than a pipe holds, and the part of what
 // they print that fills a pipe of 64 KiB.
 std::string long_echoes(std::string* fills_pipe) {
@@ -504,9 +484,8 @@ std::string long_echoes(std::string* fills_pipe) {
 std::vector<row> rows() {
   std::string stalled;
   std::string echoes_past_a_pipe = "rcon sync\n" + long_echoes(&stalled);
-  std::string burst_printed, flood_printed;
+  std::string burst_printed;
   std::vector<std::string> burst_texts = burst(&burst_printed);
-  std::string echoes = echo_lines(&flood_printed);
   // clang-format off
   return {
     // The command line and the exit status.
@@ -588,7 +567,6 @@ std::vector<row> rows() {
     {"BurstDuringAWaitIsPrintedWhole", ONCE, "rcon a\nwait 2\n",
      {get("a"), replies(burst_texts)}, burst_printed, 0, "",
      {SMALL_BUFFER}},
-    {"JunkFloodDerailsNothing", ONCE, echoes, {get("hi"), junk(100000)}, flood_printed},
     // Output.
     {"TerminalSeesEachPrintAtOnce", "$S pw once $F >$T", "echo shown\nrcon a\nwait 30\n",
      {get("a"), see("shown\n"), reply("reply"), see("shown\nreply"), signal(SIGINT)},
