@@ -415,7 +415,7 @@ int main(int argc, char** argv) {
   if (argc < 4) {
     (void)fprintf(
         stderr,
-        "usage: rcon_bench PROGRAM FLOOR DATA_DIR [quick|full] [WINDOWS_EXE]\n");
+        "usage: rcon_bench PROGRAM FLOOR DATA_DIR [quick|full] [WINDOWS_EXE [WINE]]\n");
     return 2;
   }
   program_path = argv[1];
@@ -427,7 +427,7 @@ int main(int argc, char** argv) {
   per_line_costs(sink, quick);
   echo_cost(sink);
   std::vector<std::string> windows;  // its Windows build, under wine
-  if (argc > 5) windows = {"wine", argv[5]};
+  if (argc > 5) windows = {argc > 6 ? argv[6] : "wine", argv[5]};
   stop_latency(windows);
   wait_cpu(quick ? 5 : 30);
   bursts();
