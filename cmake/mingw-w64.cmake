@@ -1,0 +1,17 @@
+# Cross-build for Windows with Debian's mingw-w64 compilers. MINGW_TRIPLET
+# picks them: i686-w64-mingw32 for the 32-bit program that is released
+# (cmake --preset win32), x86_64-w64-mingw32 for the same source in 64 bits,
+# for wine64 on machines that cannot run 32-bit programs (--preset win64).
+set(CMAKE_SYSTEM_NAME Windows)
+string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR "${MINGW_TRIPLET}")
+set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The configure checks' own builds read this file too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MINGW_TRIPLET)
+# One .exe that needs no DLLs beyond the system's own.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
