@@ -17,19 +17,15 @@ static uint32_t dotted_address(const char* host) {
 }
 
 int rcon_open(rcon_link* link, char* endpoint, const char* password) {
-  if (!net_start()) return 0;
+  // Without a port there is nothing to open: no socket to undo then.
+  char* colon = strchr(endpoint, ':');
+  if (colon == nullptr || !net_start()) return 0;
   link->sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (link->sock == RCON_NO_SOCKET) {
     net_stop();
     return 0;
   }
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
-  char* colon = strchr(endpoint, ':');
-  if (colon == nullptr) {
-    socket_discard(link->sock);
-    net_stop();
-    return 0;
-  }
   *colon = '\0';
   memset(&link->server_addr, 0, sizeof link->server_addr);
   link->server_addr.sin_family = AF_INET;

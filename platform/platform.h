@@ -39,9 +39,6 @@ void net_stop();
 /// grant less, and nothing is reported.
 void socket_ask_receive_buffer(rcon_socket sock, int bytes);
 
-/// Closes a socket that was never used.
-void socket_discard(rcon_socket sock);
-
 /// Shuts both directions of \a sock down, then closes it. On Windows a socket
 /// whose shutdown fails is left open for net_stop() to release.
 void socket_shutdown_close(rcon_socket sock);

@@ -24,8 +24,6 @@ void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
   (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
-void socket_discard(rcon_socket sock) { close(sock); }
-
 // An unconnected UDP socket fails the shutdown with ENOTCONN, so the socket
 // is closed whatever the shutdown returned.
 void socket_shutdown_close(rcon_socket sock) {

@@ -30,8 +30,6 @@ void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
                    sizeof bytes);
 }
 
-void socket_discard(rcon_socket sock) { closesocket(sock); }
-
 // A socket whose shutdown fails is left to WSACleanup(), which releases it.
 void socket_shutdown_close(rcon_socket sock) {
   if (shutdown(sock, SD_BOTH) == 0) closesocket(sock);
