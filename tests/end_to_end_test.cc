@@ -583,6 +583,10 @@ std::vector<row> rows() {
     {"StopEndsAStalledPipeThatAlsoTakesStderr", "$S pw once $F 2>&1", echoes_past_a_pipe,
      {stall_output(), get("sync"), signal(SIGTERM), ends_within(2)}, stalled, 1, "",
      {NO_UNBLOCK}},
+    {"StopsThatFollowDoNotPutOffTheEnd", ONCE, echoes_past_a_pipe,
+     {stall_output(), get("sync"), signal(SIGTERM), runs_for(0.25), signal(SIGTERM),
+      runs_for(0.25), signal(SIGTERM), ends_within(0.8)}, stalled, 1,
+     "rcon-script: write error: Interrupted system call\n", {NO_UNBLOCK}},
     {"ClosedStdinAndStderrAreHeld", "$S pw once $F <&- 2>&-", "echo b\nrcon a\nwait 30\n",
      {get("a"), held(0), held(2), signal(SIGINT)}, "b\n", 0, "", {NO_FDS}},
     // Stopping.
