@@ -530,7 +530,7 @@ std::vector<row> rows() {
     {"ByteOrderMarkIsSkippedAtTheStartOfEveryPass", "$S pw loop $F",
      "\xEF\xBB\xBFrcon a\n\xEF\xBB\xBFrcon b\n", {get("a"), get("a"), signal(SIGINT), quiet()}, ""},
     {"ByteOrderMarkInPiecesFromAPipe", "$S pw once $Q", "",
-     {feed("\xEF"), feed("\xBB\xBFrcon a\n"), get("a"), end_script()}, ""},
+     {feed("\xEF"), feed("\xBB\xBF"), feed("rcon a\n"), get("a"), end_script()}, ""},
     {"FifoLinesAreTakenAsTheyCome", "$S pw once $Q", "",
      {feed("rcon one\n"), get("one"), reply("r\n"), feed("rcon two\r"), feed("\n"),
       get("two"), feed("echo 3"), end_script()}, "r\n3\n"},
