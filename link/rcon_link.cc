@@ -64,7 +64,6 @@ int rcon_poll(const rcon_link* link) {
   if (!socket_readable_now(link->sock)) return 0;
   sockaddr_in from;
   long len = datagram_receive(link->sock, buf, RCON_RECEIVE_MAX, &from);
-  buf[RCON_RECEIVE_MAX] = '\0';
   const char* text;
   int result = classify_datagram(buf, len, &text);
   if (text != nullptr && from_server(&from, &link->server_addr)) print_text(text);

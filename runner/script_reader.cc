@@ -56,9 +56,9 @@ static int have_byte(script_reader* r) {
   return read_more(r);
 }
 
-// Returns the next byte as text mode delivers it, or -1 at the end.
+// Returns the unread byte in the chunk (there is one) as text mode delivers
+// it, or -1 at the end.
 static int text_byte(script_reader* r) {
-  if (!have_byte(r)) return -1;
   int c = r->chunk[r->at++];
   if (!r->translate) return c;
   if (c == 0x1A) {
