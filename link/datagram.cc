@@ -14,8 +14,8 @@ size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
   size_t start = sizeof command_start - 1;
   size_t pw = strlen(password);
   size_t text = strlen(command);
-  // Each length is bounded first, so that their sum cannot wrap around.
-  if (pw > sizeof out || text > sizeof out) return 0;
+  // Two strings in memory, each under half the address space, cannot make
+  // this sum wrap around.
   size_t len = start + pw + 2 + text + 1;
   if (len > sizeof out) return 0;
   memcpy(out, command_start, start);
