@@ -47,10 +47,10 @@ void sleep_for(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-// Returns \a text as the Windows build meant it, when \a from_windows: without
-// the CR it puts before each line feed, and without wine's cursor escapes.
-std::string as_meant(const std::string& text, bool from_windows) {
-  if (!from_windows) return text;
+// Returns \a text without the \a crs CRs that the Windows build and a
+// terminal each put before a line feed, and without wine's cursor escapes.
+std::string as_meant(const std::string& text, int crs) {
+  if (crs == 0) return text;
   std::string plain;
   for (size_t i = 0; i < text.size(); i++) {
     if (text.compare(i, 2, "\033[") == 0) {
@@ -60,7 +60,7 @@ std::string as_meant(const std::string& text, bool from_windows) {
       plain += text[i];
     }
   }
-  return plain;
+  return as_meant(plain, crs - 1);
 }
 
 // Returns the number after \a key in /proc/PID/status (VmRSS: in KiB), or -1.
@@ -105,15 +105,16 @@ struct run {
   bool ended = false;
   int status = -1;
   rusage usage{};
-  int out = -1, err = -1, fifo = -1;
+  int out = -1, err = -1, tty = -1, fifo = -1;
   bool stalled = false;  // stdout is not read until the program ends
   std::string script, out_text, err_text;
+  int crs = 0;  // CRs before each line feed on stdout
 
   ~run() {
     if (pid > 0) kill(-pid, SIGKILL);
     if (pid > 0 && !ended) waitpid(pid, &status, 0);
     for (const udp_peer& peer : peers) close(peer.fd);
-    for (int fd : {out, err, fifo}) {
+    for (int fd : {err, tty, fifo, out == tty ? -1 : out}) {
       if (fd >= 0) close(fd);
     }
   }
@@ -135,8 +136,8 @@ struct run {
     if (p[1].revents != 0) take(&err, &err_text);
   }
 
-  // Appends what \a fd holds to \a text; at its end (the writer is gone)
-  // stops reading it.
+  // Appends what \a fd holds to \a text; at its end (a pipe whose writer is
+  // gone, a terminal that nobody has open) stops reading it.
   void take(int* fd, std::string* text) {
     char buf[65536];
     ssize_t n = read(*fd, buf, sizeof buf);
@@ -144,7 +145,7 @@ struct run {
       text->append(buf, static_cast<size_t>(n));
       return;
     }
-    close(*fd);
+    if (*fd != tty) close(*fd);
     *fd = -1;
   }
 
@@ -181,8 +182,12 @@ struct run {
 
 // Starts the program through the shell, in a process group of its own. The
 // shell reads \a args with $S as the server's ADDRESS:PORT and $P as its
-// port; the script is $F, a file holding \a script, or $Q, a FIFO.
+// port; the script is $F, a file holding \a script, or $Q, a FIFO. Stdout
+// can be a terminal: >$T.
 void start(run* p, const std::string& args, const std::string& script) {
+  p->tty = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(p->tty, 0);
+  ASSERT_EQ(unlockpt(p->tty), 0);
   p->script = testing::TempDir() + "rcon-e2e-" + std::to_string(getpid());
   (void)remove(p->script.c_str());
   if (has(args, "$Q")) {
@@ -197,6 +202,7 @@ void start(run* p, const std::string& args, const std::string& script) {
   setenv("P", port.c_str(), 1);
   setenv("F", p->script.c_str(), 1);
   setenv("Q", p->script.c_str(), 1);
+  setenv("T", ptsname(p->tty), 1);
   std::string program = env("RCON_TEST_PROGRAM");
   if (program.empty()) program = RCON_SCRIPT_EXE;
   std::string line = "exec " + env("RCON_TEST_LAUNCHER") + " " + program + " " + args;
@@ -213,6 +219,11 @@ void start(run* p, const std::string& args, const std::string& script) {
   close(err[1]);
   p->err = err[0];
   p->out = out[0];
+  if (has(args, ">$T")) {
+    close(out[0]);
+    p->out = p->tty;
+  }
+  p->crs = under_wine() + (p->out == p->tty);
   if (has(args, "$Q")) p->fifo = open(p->script.c_str(), O_RDWR);
 }
 
@@ -315,10 +326,10 @@ step signal(int sig, int times = 1) {
 // Stdout so far is \a text; waits while what came may still grow into it.
 step see(const std::string& text) {
   return [=](run* p) {
-    std::string seen = as_meant(p->out_text, under_wine());
+    std::string seen = as_meant(p->out_text, p->crs);
     while (seen != text && text.compare(0, seen.size(), seen) == 0 && p->time_left()) {
       p->pump(20);
-      seen = as_meant(p->out_text, under_wine());
+      seen = as_meant(p->out_text, p->crs);
     }
     EXPECT_EQ(seen, text);
   };
@@ -420,6 +431,7 @@ std::string x(size_t n) { return std::string(n, 'x'); }
 const char* const ONCE = "$S pw once $F";
 const char* const STOP = "echo before\nrcon sync\nwait 30\necho after\nrcon after\n";
 
+const skip NO_TTY = {under_wine, "wine writes to no Unix terminal; its console is CON"};
 const skip NO_KILL = {under_wine,
                       "Windows cannot send SIGTERM or SIGABRT to another process"};
 const skip NO_CUT = {under_wine, "on Windows a stop waits for the pipe's next line"};
@@ -494,7 +506,7 @@ std::vector<row> rows() {
     {"CrLfReadsAsLfOtherCrsStay", ONCE, "echo a\r\nrcon b\r\necho c\rd\necho e\r\r\n",
      {get("b")}, "a\nc\rd\ne\r\n"},
     {"CtrlZEndsTheScript", ONCE, "echo a\necho b\x1A\necho c\n", {}, "a\nb\n"},
-    {"ZeroByteEndsItsLine", ONCE, "echo a\0b\necho c\n"s, {}, "a\nc\n"},
+    {"ZeroByteEndsItsLine", ONCE, "echo \0b\nrcon c\n"s, {get("c")}, "\n"},
     {"ByteOrderMarkIsSkippedAtTheStartOfEveryPass", "$S pw loop $F",
      "\xEF\xBB\xBFrcon a\n\xEF\xBB\xBFrcon b\n", {get("a"), get("a"), signal(SIGINT), quiet()}, ""},
     {"ByteOrderMarkInPiecesFromAPipe", "$S pw once $Q", "",
@@ -533,6 +545,9 @@ std::vector<row> rows() {
      {get("a"), replies(burst_texts)}, burst_printed, 0, "",
      {SMALL_BUFFER}},
     // Output.
+    {"TerminalSeesEachPrintAtOnce", "$S pw once $F >$T", "echo shown\nrcon a\nwait 30\n",
+     {get("a"), see("shown\n"), reply("reply"), see("shown\nreply"), signal(SIGINT)},
+     "shown\nreply", 0, "", {NO_TTY}},
     {"PipeGetsWholeBlocks", ONCE, "echo held\nrcon a\nwait 30\n",
      {get("a"), see(""), signal(SIGINT)}, "held\n"},
     {"FullDiskIsReported", "$S pw once $F >/dev/full", "rcon a\necho lost\nrcon b\n",
@@ -582,7 +597,7 @@ TEST_P(EndToEnd, Runs) {
   p.finish();
   int status = WIFEXITED(p.status) ? WEXITSTATUS(p.status) : 128 + WTERMSIG(p.status);
   EXPECT_EQ(status, r.status);
-  EXPECT_EQ(as_meant(p.out_text, under_wine()), r.out);
+  EXPECT_EQ(as_meant(p.out_text, p.crs), r.out);
   EXPECT_EQ(as_meant(p.err_text, under_wine()), r.err);
   std::string more;
   EXPECT_FALSE(udp_receive(p.server(), &more, 0)) << "also sent: " << more;
