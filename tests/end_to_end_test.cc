@@ -300,8 +300,8 @@ step replies(const std::vector<std::string>& texts) {
 }
 step spoof(int from, const std::string& text) { return send(HEADER + text, from); }
 
-// The user writes to the script, a FIFO; the program then acts on all of it
-// before the next step.
+// The user writes \a text to the FIFO that is the script; the program then
+// acts on all of it before the next step.
 step feed(const std::string& text) {
   return [=](run* p) {
     ASSERT_EQ(write(p->fifo, text.data(), text.size()), ssize_t(text.size()));
@@ -431,7 +431,6 @@ std::string x(size_t n) { return std::string(n, 'x'); }
 const char* const ONCE = "$S pw once $F";
 const char* const STOP = "echo before\nrcon sync\nwait 30\necho after\nrcon after\n";
 
-const skip NO_TTY = {under_wine, "wine writes to no Unix terminal; its console is CON"};
 const skip NO_KILL = {under_wine,
                       "Windows cannot send SIGTERM or SIGABRT to another process"};
 const skip NO_CUT = {under_wine, "on Windows a stop waits for the pipe's next line"};
@@ -547,7 +546,7 @@ std::vector<row> rows() {
     // Output.
     {"TerminalSeesEachPrintAtOnce", "$S pw once $F >$T", "echo shown\nrcon a\nwait 30\n",
      {get("a"), see("shown\n"), reply("reply"), see("shown\nreply"), signal(SIGINT)},
-     "shown\nreply", 0, "", {NO_TTY}},
+     "shown\nreply"},
     {"PipeGetsWholeBlocks", ONCE, "echo held\nrcon a\nwait 30\n",
      {get("a"), see(""), signal(SIGINT)}, "held\n"},
     {"FullDiskIsReported", "$S pw once $F >/dev/full", "rcon a\necho lost\nrcon b\n",
