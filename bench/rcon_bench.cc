@@ -1,5 +1,5 @@
 // Measures rcon-script against the floor, all on loopback:
-//   rcon_bench PROGRAM FLOOR DATA_DIR [quick|full] [WINDOWS_EXE]
+//   rcon_bench PROGRAM FLOOR DATA_DIR [quick|full] [WINDOWS_EXE [WINE]]
 // prints a Markdown report on stdout and writes DATA_DIR/per_line.dat for
 // the plot. Not a test: it asserts nothing and takes a minute or more.
 #include <arpa/inet.h>
@@ -384,7 +384,11 @@ void flood() {
     sender.join();
     FILE* f = fopen(out.c_str(), "rb");
     std::string printed;
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) printed.append(buf, n);
+    for (;;) {
+      size_t n = fread(buf, 1, sizeof buf, f);
+      if (n == 0) break;
+      printed.append(buf, n);
+    }
     (void)fclose(f);
     printf("| %s | %.0f ms | %ld KiB | %s |\n",
            junk ? "100,000 junk datagrams" : "quiet", wall * 1e3, peak_rss_kib,

@@ -25,14 +25,8 @@ size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
   return len;
 }
 
-int classify_datagram(char* buf, long len, const char** text) {
-  *text = nullptr;
-  if (len <= 0) return 0;
-  if (len < RCON_REPLY_HEADER_LEN ||
-      memcmp(buf, reply_header, RCON_REPLY_HEADER_LEN) != 0)
-    return static_cast<int>(len);
-  buf[len] = '\0';
-  if (len == RCON_REPLY_HEADER_LEN) return 0;
-  *text = buf + RCON_REPLY_HEADER_LEN;
-  return static_cast<int>(len - RCON_REPLY_HEADER_LEN);
+const char* reply_text(const char* buf, size_t len) {
+  if (len < RCON_REPLY_HEADER_LEN) return nullptr;
+  if (memcmp(buf, reply_header, RCON_REPLY_HEADER_LEN) != 0) return nullptr;
+  return buf + RCON_REPLY_HEADER_LEN;
 }

@@ -16,13 +16,9 @@ enum {
 size_t build_command_datagram(char (&out)[RCON_SEND_MAX], const char* password,
                               const char* command);
 
-/// Classifies the result of one receive: \a len bytes in \a buf, or a
-/// negative \a len for a failed receive. Sets \a text to the text of a
-/// console-output reply, zero-terminated at the datagram's end, and to
-/// nullptr for anything else; \a buf must have room for one byte after the
-/// datagram. Returns 0 for a failed receive, an empty datagram or a reply
-/// with no text, the text length for any other reply, and the datagram's
-/// length for anything else.
-int classify_datagram(char* buf, long len, const char** text);
+/// Returns the text of the console-output reply of \a len bytes in \a buf:
+/// what follows the ten-byte header "\xFF\xFF\xFF\xFFprint\n". Returns
+/// nullptr for a datagram that is no such reply.
+const char* reply_text(const char* buf, size_t len);
 
 #endif

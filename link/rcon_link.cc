@@ -7,15 +7,6 @@
 #include "number/decimal.h"
 #include "output/output.h"
 
-// Returns the server's IPv4 address for the dotted \a host, or INADDR_NONE
-// (255.255.255.255) for anything else: no name is looked up.
-static uint32_t dotted_address(const char* host) {
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)  // deprecated for inet_pton(), whose rules differ
-#endif
-  return inet_addr(host);
-}
-
 int rcon_open(rcon_link* link, char* endpoint, const char* password) {
   // Without a port there is nothing to open: no socket to undo then.
   char* colon = strchr(endpoint, ':');
@@ -29,7 +20,7 @@ int rcon_open(rcon_link* link, char* endpoint, const char* password) {
   *colon = '\0';
   memset(&link->server_addr, 0, sizeof link->server_addr);
   link->server_addr.sin_family = AF_INET;
-  link->server_addr.sin_addr.s_addr = dotted_address(endpoint);
+  link->server_addr.sin_addr.s_addr = inet_addr(endpoint);
   link->server_addr.sin_port =
       htons(static_cast<uint16_t>(parse_decimal_wrapped(colon + 1)));
   link->password = password;
@@ -60,14 +51,23 @@ static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
 }
 
 int rcon_poll(const rcon_link* link) {
+  // A byte more than the longest datagram that is taken: one that fills it
+  // too is lost, whether the system cut it short or refused it.
   char buf[RCON_RECEIVE_MAX + 1];
   if (!socket_readable_now(link->sock)) return 0;
   sockaddr_in from;
-  long len = datagram_receive(link->sock, buf, RCON_RECEIVE_MAX, &from);
-  const char* text;
-  int result = classify_datagram(buf, len, &text);
-  if (text != nullptr && from_server(&from, &link->server_addr)) print_text(text);
-  return result;
+  rcon_socklen from_len = sizeof from;
+  long len = recvfrom(link->sock, buf, static_cast<int>(sizeof buf), RCON_DONTWAIT,
+                      reinterpret_cast<sockaddr*>(&from), &from_len);
+  // A failed receive, an empty datagram or one too long ends the drain.
+  if (len <= 0 || len > RCON_RECEIVE_MAX) return 0;
+  buf[len] = '\0';  // a reply's text is printed up to its first zero byte
+  const char* text = reply_text(buf, static_cast<size_t>(len));
+  if (text == nullptr) return static_cast<int>(len);
+  int text_len = static_cast<int>(len - RCON_REPLY_HEADER_LEN);
+  if (text_len == 0) return 0;
+  if (from_server(&from, &link->server_addr)) print_text(text);
+  return text_len;
 }
 
 void rcon_drain(const rcon_link* link) {

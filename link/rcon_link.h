@@ -40,9 +40,9 @@ int rcon_poll(const rcon_link* link);
 
 /// Polls until rcon_poll() returns 0, or RCON_DRAIN_MAX datagrams have been
 /// taken: a flood from anywhere cannot hold the script, or a stop, for more
-/// than one drain's worth (about a tenth of a second). That is far more than
-/// the receive buffer holds at once, so a drain still takes all that waited
-/// when it began; the rest waits for the next drain.
+/// than one drain's worth. That is far more than the receive buffer holds at
+/// once, so a drain still takes all that waited when it began; the rest
+/// waits for the next drain.
 void rcon_drain(const rcon_link* link);
 
 #endif

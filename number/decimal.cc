@@ -1,7 +1,9 @@
 #include "number/decimal.h"
 
 // The C locale's white space: what atoi() skips.
-static int is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+static int is_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Unsigned arithmetic wraps by definition, so no digit run can overflow.
 uint32_t parse_decimal_wrapped(const char* text) {

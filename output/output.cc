@@ -1,5 +1,7 @@
 #include "output/output.h"
 
+#include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -7,16 +9,37 @@
 
 static char block[OUTPUT_BLOCK];
 static size_t held;  // bytes of block not yet written
-static int on_terminal;
+static int out_fd = 1;
+static int each_print_at_once;
 static int first_error;  // of the write that failed; nothing is written after it
+static volatile sig_atomic_t deadline_passed;
 
-void output_open() { on_terminal = stdout_is_terminal(); }
+void output_to(int fd) {
+  out_fd = fd;
+  each_print_at_once = descriptor_shows_each_print(fd);
+}
+
+// Writes all \a len bytes of \a data to \a fd. Returns 0, or the error number
+// of the write that failed. Once the deadline has passed, a write that would
+// wait fails with EINTR instead; one that waits when it passes is cut short
+// with EINTR too.
+static int write_all(int fd, const char* data, size_t len) {
+  while (len > 0) {
+    if (deadline_passed && !descriptor_writable_now(fd)) return EINTR;
+    long n = descriptor_write(fd, data, len);
+    if (n < 0) return errno;
+    if (n == 0) return EIO;  // no progress: do not spin
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return 0;
+}
 
 // Writes out what the block holds. The run goes on after a failed write,
 // since the commands still reach the server, but standard output is given
 // up: what comes after a gap would read as if nothing were missing.
 static void write_held() {
-  if (held > 0 && first_error == 0) first_error = output_write(1, block, held);
+  if (held > 0 && first_error == 0) first_error = write_all(out_fd, block, held);
   held = 0;
 }
 
@@ -34,9 +57,9 @@ static void put(const char* text, size_t len) {
   }
 }
 
-// Ends a print: on a terminal it goes out now, in one write.
+// Ends a print: where a reader waits for it, it goes out now, in one write.
 static void end_print() {
-  if (on_terminal) write_held();
+  if (each_print_at_once) write_held();
 }
 
 void print_text(const char* text) {
@@ -50,12 +73,19 @@ void print_line(const char* text) {
   end_print();
 }
 
-int output_close() {
+void start_output_deadline() {
+  static volatile sig_atomic_t started = 0;
+  if (started) return;
+  started = 1;
+  ring_after(1, &deadline_passed);
+}
+
+int output_exit_status() {
   write_held();
   if (first_error == 0) return 0;
   char message[256];
   int len = snprintf(message, sizeof message, "rcon-script: write error: %s\n",
-                     strerror(first_error));
-  if (len > 0) (void)output_write(2, message, strlen(message));
+                     error_text(first_error));
+  if (len > 0) (void)write_all(2, message, strlen(message));
   return 1;
 }

@@ -5,10 +5,11 @@
 
 enum { OUTPUT_BLOCK = 4096 };  // holds any one print: a line or a reply's text
 
-/// Sets standard output up for the run: on a terminal each print goes out
+/// Sends the prints to descriptor \a fd from now on (the program's is 1).
+/// Where a reader waits for each line (a terminal), each print goes out
 /// whole in one write as soon as it is made; into a file or a pipe, prints
 /// are gathered in blocks of OUTPUT_BLOCK bytes.
-void output_open();
+void output_to(int fd);
 
 /// Prints \a text, up to its zero byte, as it stands: never as a format.
 void print_text(const char* text);
@@ -16,9 +17,15 @@ void print_text(const char* text);
 /// Prints \a text and a line feed as one print.
 void print_line(const char* text);
 
-/// Writes out what is still held. Returns the run's exit status for its
-/// output: 0 if every print went out; 1 if some were lost, after saying so
-/// in one line on standard error.
-int output_close();
+/// For the stop handler: from now on, output has about a second to go out.
+/// After that, what cannot be written at once is lost: a reader that has
+/// stopped reading (a paused pager, Ctrl+S, a hung logger) must not hold
+/// the stop. The stops that follow do not put that second off.
+void start_output_deadline();
+
+/// Writes out what is still held. Returns the exit status that the output
+/// earns: 0 if every print went out; 1 if some were lost, after saying so in
+/// one line on standard error.
+int output_exit_status();
 
 #endif

@@ -1,8 +1,8 @@
 // The operating-system facilities that differ between Windows and POSIX,
 // each written once per platform in posix.cc and win32.cc. Above this header
-// the code is the same for both, with one choice left to it:
-// SCRIPT_RUNTIME_TRANSLATES says whether the runtime applies the text-mode
-// rules to the script, or the script reader must (the fuzzer runs both).
+// the code is the same for both. Every call here does one thing; the rules
+// built on them (when output gives up, when a wait ends) live with the code
+// that uses them.
 #ifndef RCON_PLATFORM_H
 #define RCON_PLATFORM_H
 
@@ -10,18 +10,24 @@
 #include <stddef.h>
 
 #ifdef _WIN32
+// inet_addr()'s rules are the ones the program promises for the address;
+// inet_pton() would read fewer forms.
+#define _WINSOCK_DEPRECATED_NO_WARNINGS
 #include <winsock2.h>
 typedef SOCKET rcon_socket;
+typedef int rcon_socklen;
 #define RCON_NO_SOCKET INVALID_SOCKET
-// The C runtime reads text-mode files itself: CR LF as LF, 0x1A as the end.
-#define SCRIPT_RUNTIME_TRANSLATES 1
+#define RCON_DONTWAIT 0  // select() has found the datagram: the receive does not wait
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 typedef int rcon_socket;
+typedef socklen_t rcon_socklen;
 #define RCON_NO_SOCKET (-1)
-// Files are bytes here: the script reader applies the text-mode rules.
-#define SCRIPT_RUNTIME_TRANSLATES 0
+// A datagram that poll() reported can still vanish (a bad checksum is found
+// only when it is received), and the receive must not wait then.
+#define RCON_DONTWAIT MSG_DONTWAIT
 #endif
 
 /// The signals that ask for an orderly stop.
@@ -47,37 +53,31 @@ void socket_shutdown_close(rcon_socket sock);
 /// never waits.
 int socket_readable_now(rcon_socket sock);
 
-/// Receives one datagram of at most \a cap bytes into \a buf and its source
-/// into \a from. Returns its length, or -1 when the receive failed or the
-/// datagram was longer than \a cap (the datagram is then lost).
-long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from);
-
-/// Installs \a handler for STOP_SIGNALS for the whole run, and readies what
-/// stop_signal_hook() needs to wake a wait.
+/// Installs \a handler for STOP_SIGNALS for the whole run, and readies
+/// wake_waits().
 void install_stop_handler(void (*handler)(int));
 
-/// Called by the handler after it has set the stop flag: puts the handler
-/// back where the runtime reset it to the default action (Windows), and
-/// wakes pause_half_second() and script_file_read() where the signal alone
-/// does not. Does only what a signal handler may do.
-void stop_signal_hook(int sig);
+/// For the stop handler: puts it back for \a sig where the runtime reset the
+/// signal to its default action before calling it (Windows).
+void keep_stop_handler(int sig);
 
-/// Pauses for half a second, or less once \a stop is set: a stop that
-/// arrives before or during the pause ends it at once, except on Windows
-/// when the stop handler could not be readied, where the pause runs its
-/// full half second.
-void pause_half_second(const volatile sig_atomic_t* stop);
+/// For the stop handler: ends pause_unless_stopped() and a wait for the
+/// script's next bytes at once, also one that is about to begin.
+void wake_waits();
 
-/// Opens the script at \a path for reading, in text mode where the platform
-/// has one, without waiting for a FIFO's writer. Returns a descriptor, or -1
-/// if it cannot be opened.
+/// Pauses for \a ms milliseconds, or less once \a stop is set: a stop that
+/// arrives before or during the pause ends it at once.
+void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop);
+
+/// Opens the script at \a path for reading its bytes as they are, without
+/// waiting for a FIFO's writer. Returns a descriptor, or -1 with errno set.
 int script_file_open(const char* path);
 
 /// Reads at most \a cap bytes of the script as soon as there are any, so that
 /// a line from a pipe or a terminal is seen the moment it is complete.
-/// Returns how many were read; 0 at the end, after a read error, or once
-/// \a stop is set while it waits (POSIX; on Windows a read from a pipe waits
-/// for its data).
+/// Returns how many were read; 0 at the end, or once \a stop is set while it
+/// waits (POSIX; on Windows a read from a pipe waits for its data); -1 with
+/// errno set after a read error.
 long script_file_read(int fd, unsigned char* buf, size_t cap,
                       const volatile sig_atomic_t* stop);
 
@@ -89,15 +89,25 @@ void script_file_close(int fd);
 /// descriptor: 0 is opened for writing only, 1 and 2 for reading only.
 void hold_standard_descriptors();
 
-/// Writes all \a len bytes of \a data to descriptor \a fd, standard output
-/// or standard error. Returns 0, or the error number of the write that
-/// failed. Once a stop has been asked for, output has about a second to go
-/// out: a reader that has stopped reading must not hold the stop. Then a
-/// write that cannot go out at once fails with EINTR (POSIX; on Windows a
-/// write waits for its reader).
-int output_write(int fd, const char* data, size_t len);
+/// Writes what one system call takes of \a len bytes of \a data to \a fd, in
+/// the platform's text mode for the standard descriptors (on Windows each
+/// line feed becomes CR LF). Returns how many it took, or -1 with errno set.
+long descriptor_write(int fd, const char* data, size_t len);
 
-/// Returns 1 if standard output is a terminal, 0 otherwise.
-int stdout_is_terminal();
+/// Returns 1 if a write to \a fd would not wait now (or would fail), 0 if it
+/// would wait for a reader.
+int descriptor_writable_now(int fd);
+
+/// Returns 1 if a reader waits for each line written to \a fd: a terminal.
+int descriptor_shows_each_print(int fd);
+
+/// \a seconds from now, sets \a *rang and makes a write that is waiting then
+/// fail with EINTR, and so again every \a seconds after (POSIX; on Windows a
+/// write cannot be cut short, and nothing happens). Only does what a signal
+/// handler may do.
+void ring_after(unsigned seconds, volatile sig_atomic_t* rang);
+
+/// Returns the system's text for the error number \a err.
+const char* error_text(int err);
 
 #endif

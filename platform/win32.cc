@@ -1,4 +1,5 @@
-// Windows Sockets 2.0, the C runtime's signals and Sleep() behind platform.h.
+// Windows Sockets 2.0, the C runtime's signals and descriptors, and an event
+// that the stop handler sets to end a pause, behind platform.h.
 // platform.h brings winsock2.h, which must come before windows.h.
 // clang-format off
 #include "platform/platform.h"
@@ -8,7 +9,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <signal.h>
-#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
@@ -23,7 +23,9 @@ int net_start() {
   return 1;
 }
 
-void net_stop() { WSACleanup(); }
+void net_stop() {
+  WSACleanup();
+}
 
 void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
   (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
@@ -40,58 +42,15 @@ int socket_readable_now(rcon_socket sock) {
   FD_ZERO(&readable);
   FD_SET(sock, &readable);
   timeval now = {0, 0};
-  if (select(static_cast<int>(sock) + 1, &readable, nullptr, nullptr, &now) <= 0)
-    return 0;
-  return FD_ISSET(sock, &readable) ? 1 : 0;
+  // The set holds the socket alone: it is what select() found readable.
+  return select(static_cast<int>(sock) + 1, &readable, nullptr, nullptr, &now) > 0;
 }
 
-// A datagram over cap bytes fails with WSAEMSGSIZE, and an earlier one that
-// met a closed port with WSAECONNRESET: both are failed receives.
-long datagram_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
-  memset(from, 0, sizeof *from);
-  int from_len = sizeof *from;
-  int n = recvfrom(sock, buf, static_cast<int>(cap), 0,
-                   reinterpret_cast<sockaddr*>(from), &from_len);
-  return n == SOCKET_ERROR ? -1 : n;
-}
-
-// Set by stop_signal_hook(), so that a pause ends at once rather than at the
-// end of its half second. Manual-reset: it stays set until the next pause.
-// Made with the handler; without it a pause runs its whole half second.
+// Set by wake_waits(), so that a pause ends at once rather than at the end
+// of its time. Manual-reset: it stays set until the next pause clears it.
+// Without it (it could not be made) a pause runs its whole time.
 static HANDLE stop_event = nullptr;
 static void (*stop_handler)(int) = nullptr;
-
-// The event is cleared before the flag test: a stop that lands after the
-// test sets it again, and the wait returns at once.
-void pause_half_second(const volatile sig_atomic_t* stop) {
-  if (stop_event == nullptr) {
-    if (!*stop) Sleep(500);
-    return;
-  }
-  ResetEvent(stop_event);
-  if (!*stop) WaitForSingleObject(stop_event, 500);
-}
-
-// The runtime's text mode: CR LF comes as LF, and a 0x1A byte ends the file.
-int script_file_open(const char* path) { return _open(path, _O_RDONLY | _O_TEXT); }
-
-// _read() returns what one ReadFile() gives: a line from the console, what
-// is in a pipe. A read from a pipe cannot be cut short; one from the console
-// ends on Ctrl+C, whose handler runs on a thread of its own: it gets a moment
-// to set the flag, so that the stop is not taken for the end of the script.
-long script_file_read(int fd, unsigned char* buf, size_t cap,
-                      const volatile sig_atomic_t*) {
-  int n = _read(fd, buf, static_cast<unsigned>(cap));
-  if (n <= 0 && stop_event != nullptr && _isatty(fd))
-    WaitForSingleObject(stop_event, 100);
-  return n > 0 ? n : 0;
-}
-
-void script_file_close(int fd) { _close(fd); }
-
-// Nothing to do: the runtime keeps descriptors 0, 1 and 2 taken even when
-// a standard handle is missing, and a socket is never a descriptor here.
-void hold_standard_descriptors() {}
 
 void install_stop_handler(void (*handler)(int)) {
   stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -100,24 +59,72 @@ void install_stop_handler(void (*handler)(int)) {
 }
 
 // The runtime puts a signal back to its default action before it calls the
-// handler, so the handler is put back here. SetEvent() takes no lock of the
-// runtime's and allocates nothing, so it may be called here too, also on
-// the thread that the console runs the handler on.
-void stop_signal_hook(int sig) {
+// handler.
+void keep_stop_handler(int sig) {
   (void)signal(sig, stop_handler);
+}
+
+// SetEvent() takes no lock of the runtime's and allocates nothing, so it may
+// be called from the handler, also on the thread that the console runs the
+// handler on.
+void wake_waits() {
   if (stop_event != nullptr) SetEvent(stop_event);
 }
 
-// The runtime's text mode writes each line feed as CR LF. A write to a pipe
-// whose reader has stopped reading cannot be cut short here.
-int output_write(int fd, const char* data, size_t len) {
-  while (len > 0) {
-    int n = _write(fd, data, static_cast<unsigned>(len));
-    if (n <= 0) return n == 0 ? EIO : errno;
-    data += n;
-    len -= static_cast<size_t>(n);
+// The event is cleared before the flag test: a stop that lands after the
+// test sets it again, and the wait returns at once.
+void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
+  if (stop_event == nullptr) {
+    if (!*stop) Sleep(static_cast<DWORD>(ms));
+    return;
   }
-  return 0;
+  ResetEvent(stop_event);
+  if (!*stop) WaitForSingleObject(stop_event, static_cast<DWORD>(ms));
 }
 
-int stdout_is_terminal() { return _isatty(_fileno(stdout)); }
+// Binary mode: the script reader reads CR LF and 0x1A itself, as on POSIX.
+int script_file_open(const char* path) {
+  return _open(path, _O_RDONLY | _O_BINARY);
+}
+
+// _read() returns what one ReadFile() gives: a line from the console, what
+// is in a pipe. A read from a pipe cannot be cut short; one from the console
+// ends on Ctrl+C, whose handler runs on a thread of its own: it gets a moment
+// to set the flag, so that the stop is not taken for the end of the script.
+long script_file_read(int fd, unsigned char* buf, size_t cap,
+                      const volatile sig_atomic_t*) {
+  int n = _read(fd, buf, static_cast<unsigned>(cap));
+  if (n <= 0 && stop_event != nullptr && _isatty(fd)) {
+    WaitForSingleObject(stop_event, 100);
+  }
+  return n;
+}
+
+void script_file_close(int fd) {
+  _close(fd);
+}
+
+// Nothing to do: the runtime keeps descriptors 0, 1 and 2 taken even when
+// a standard handle is missing, and a socket is never a descriptor here.
+void hold_standard_descriptors() {}
+
+long descriptor_write(int fd, const char* data, size_t len) {
+  return _write(fd, data, static_cast<unsigned>(len));
+}
+
+// Never asked: ring_after() never rings here.
+int descriptor_writable_now(int) {
+  return 1;
+}
+
+int descriptor_shows_each_print(int fd) {
+  return _isatty(fd);
+}
+
+void ring_after(unsigned, volatile sig_atomic_t*) {}
+
+const char* error_text(int err) {
+  static char text[128];
+  if (strerror_s(text, sizeof text, err) != 0) text[0] = '\0';
+  return text;
+}

@@ -38,7 +38,7 @@ static void run_pass(const rcon_link* link, const char* path) {
 int main(int argc, char** argv) {
   hold_standard_descriptors();
   if (argc != 5) exit(1);
-  output_open();
+  output_to(1);
   install_stop_handler(on_stop_signal);
   int loop = strcmp(argv[3], "loop") == 0;
   rcon_link link;
@@ -48,5 +48,5 @@ int main(int argc, char** argv) {
     run_pass(&link, argv[4]);
   } while (loop && !stop_requested);
   rcon_close(link.sock);
-  return output_close();
+  return output_exit_status();
 }

@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "runner/stop_signal.h"
 
-enum { KEYWORD_LEN = 5 };
+enum { KEYWORD_LEN = 5, WAIT_STEP_MS = 500 };  // a wait drains every half second
 enum script_keyword { KEYWORD_NONE, KEYWORD_RCON, KEYWORD_ECHO, KEYWORD_WAIT };
 
 // Returns the calendar clock in whole seconds, cut to 32 bits.
@@ -26,7 +26,7 @@ static void wait_seconds(const rcon_link* link, const char* seconds) {
   if (stop_requested) return;
   while (clock_seconds() < end) {
     rcon_drain(link);
-    pause_half_second(&stop_requested);
+    pause_unless_stopped(WAIT_STEP_MS, &stop_requested);
     if (stop_requested) return;
   }
 }

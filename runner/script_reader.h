@@ -15,19 +15,12 @@ struct script_reader {
   unsigned char chunk[SCRIPT_CHUNK];
   size_t at, len;  // the unread bytes of chunk are [at, len)
   int ended;       // end of file, a read error or a 0x1A byte seen
-  int translate;   // 1 if the reader applies the text-mode rules itself
   int at_start;    // nothing read yet: a byte-order mark may come
 };
 
 /// Opens the script at \a path. Returns 1 on success, 0 if it cannot be
 /// opened.
 int script_open(script_reader* r, const char* path);
-
-/// Starts reading \a fd, opened as script_open() opens it, from where it
-/// stands; script_close() closes it. With \a translate the reader applies
-/// the text-mode rules itself, as it must where the runtime does not
-/// (SCRIPT_RUNTIME_TRANSLATES).
-void script_attach(script_reader* r, int fd, int translate);
 
 /// Reads the next line into \a line: the text up to and including its line
 /// feed, cut at SCRIPT_LINE_MAX characters, with a zero byte after it. CR LF

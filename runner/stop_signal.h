@@ -7,9 +7,10 @@
 /// once before the first pass, read afresh at every test.
 extern volatile sig_atomic_t stop_requested;
 
-/// The handler for those three signals: sets stop_requested, then calls the
-/// platform's stop_signal_hook(), which keeps the handler installed and
-/// wakes a wait under way. It prints nothing.
+/// The handler for those three signals. It stays installed for the whole
+/// run, sets stop_requested, ends a pause or a wait for the script at once,
+/// and starts the second that output has left (start_output_deadline()).
+/// It prints nothing.
 void on_stop_signal(int sig);
 
 #endif

@@ -33,8 +33,12 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string env(const char* name) { return getenv(name) ? getenv(name) : ""; }
-bool under_wine() { return env("RCON_TEST_CRLF") == "1"; }
+std::string env(const char* name) {
+  return getenv(name) ? getenv(name) : "";
+}
+bool under_wine() {
+  return env("RCON_TEST_CRLF") == "1";
+}
 bool has(const std::string& text, const char* part) {
   return text.find(part) != text.npos;
 }
@@ -87,8 +91,9 @@ int open_descriptors(pid_t pid) {
   std::string dir = "/proc/" + std::to_string(pid) + "/fd/";
   int count = 0;
   struct stat st;
-  for (int fd = 0; fd < 1024; fd++)
-    count += stat((dir + std::to_string(fd)).c_str(), &st) == 0;
+  for (int fd = 0; fd < 1024; fd++) {
+    if (stat((dir + std::to_string(fd)).c_str(), &st) == 0) count++;
+  }
   return count;
 }
 
@@ -119,8 +124,12 @@ struct run {
     }
   }
 
-  int server() const { return peers[0].fd; }
-  bool time_left() const { return now() < deadline; }
+  int server() const {
+    return peers[0].fd;
+  }
+  bool time_left() const {
+    return now() < deadline;
+  }
 
   // Returns true while the program runs; takes its exit status once it ends.
   bool running() {
@@ -223,7 +232,8 @@ void start(run* p, const std::string& args, const std::string& script) {
     close(out[0]);
     p->out = p->tty;
   }
-  p->crs = under_wine() + (p->out == p->tty);
+  if (under_wine()) p->crs++;
+  if (p->out == p->tty) p->crs++;
   if (has(args, "$Q")) p->fifo = open(p->script.c_str(), O_RDWR);
 }
 
@@ -290,7 +300,9 @@ step send(const std::string& bytes, int from = SERVER) {
   return [=](run* p) { udp_send(p->peers[from].fd, bytes, p->client); };
 }
 // A console-output reply with \a text, from the server.
-step reply(const std::string& text) { return send(HEADER + text); }
+step reply(const std::string& text) {
+  return send(HEADER + text);
+}
 // A console-output reply for each of \a texts, from the server.
 step replies(const std::vector<std::string>& texts) {
   return [=](run* p) {
@@ -298,7 +310,9 @@ step replies(const std::vector<std::string>& texts) {
       udp_send(p->server(), HEADER + text, p->client);
   };
 }
-step spoof(int from, const std::string& text) { return send(HEADER + text, from); }
+step spoof(int from, const std::string& text) {
+  return send(HEADER + text, from);
+}
 
 // The user writes \a text to the FIFO that is the script; the program then
 // acts on all of it before the next step.
@@ -424,9 +438,13 @@ struct row {
   std::string err{};
   std::vector<skip> skips{};
 };
-void PrintTo(const row& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const row& r, std::ostream* os) {
+  *os << r.name;
+}
 
-std::string x(size_t n) { return std::string(n, 'x'); }
+std::string x(size_t n) {
+  return std::string(n, 'x');
+}
 
 const char* const ONCE = "$S pw once $F";
 const char* const STOP = "echo before\nrcon sync\nwait 30\necho after\nrcon after\n";
