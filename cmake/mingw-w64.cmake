@@ -1,7 +1,10 @@
 # Cross-build for Windows with Debian's mingw-w64 compilers. MINGW_TRIPLET
-# picks them: i686-w64-mingw32 for the 32-bit program that is released
-# (cmake --preset win32), x86_64-w64-mingw32 for the same source in 64 bits,
-# for wine64 on machines that cannot run 32-bit programs (--preset win64).
+# picks them: by default i686-w64-mingw32, for the 32-bit program that is
+# released; x86_64-w64-mingw32 builds the same source in 64 bits, for wine64
+# on machines that cannot run 32-bit programs (cmake --preset win64).
+if(NOT MINGW_TRIPLET)
+  set(MINGW_TRIPLET i686-w64-mingw32)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR "${MINGW_TRIPLET}")
 set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc)
