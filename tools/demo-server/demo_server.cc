@@ -1,5 +1,6 @@
 // demo-server: a stand-in game server console on 127.0.0.1, for trying
-// rcon-script without a game server and for its end-to-end tests.
+// rcon-script without a game server: tools/demo runs it, and tools/package
+// runs the service's command line against it.
 //
 //   demo-server PORT PASSWORD [-- COMMAND [ARG...]]
 //
@@ -9,6 +10,7 @@
 // COMMAND it runs it, serves until it ends and exits with its status;
 // without one it exits after 60 seconds without a datagram.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -104,8 +106,9 @@ static void answer(int fd, const sockaddr_in* from, const char* password,
 
 // Returns a UDP socket bound to 127.0.0.1:\a port, or -1.
 static int listen_loopback(int port) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) return -1;
+  (void)fcntl(fd, F_SETFD, FD_CLOEXEC);  // not for the COMMAND it runs
   sockaddr_in addr;
   memset(&addr, 0, sizeof addr);
   addr.sin_family = AF_INET;
