@@ -1,14 +1,17 @@
 # Cross-build for Windows with Debian's mingw-w64 compilers. MINGW_TRIPLET
 # picks them: by default i686-w64-mingw32, for the 32-bit program that is
 # released; x86_64-w64-mingw32 builds the same source in 64 bits, for wine64
-# on machines that cannot run 32-bit programs (cmake --preset win64).
+# on machines that cannot run 32-bit programs (cmake --preset win64). The
+# compilers are the POSIX-threads variants, whose standard library has the
+# std::mutex that GoogleTest needs; the program uses no threads, and links
+# all it needs statically.
 if(NOT MINGW_TRIPLET)
   set(MINGW_TRIPLET i686-w64-mingw32)
 endif()
 set(CMAKE_SYSTEM_NAME Windows)
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR "${MINGW_TRIPLET}")
-set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++)
+set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -14,15 +14,26 @@
 
 // The lines of \a data as the reader must deliver them: a byte-order mark
 // at the start skipped, read as text mode delivers it (CR LF as LF, up to a
-// 0x1A byte); each line up to and including a line feed, or of 1024 bytes.
+// 0x1A byte); each line up to and including a line feed, or cut at 1024
+// bytes with the rest of it, up to and including its line feed, skipped.
 inline std::vector<std::string> model_lines(const uint8_t* data, size_t size) {
   std::vector<std::string> lines(1);
+  bool skipping = false;
   size_t start = size >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
   for (size_t i = start; i < size; i++) {
     if (data[i] == 0x1A) break;
     if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
+    if (skipping) {
+      skipping = data[i] != '\n';
+      continue;
+    }
     lines.back() += static_cast<char>(data[i]);
-    if (data[i] == '\n' || lines.back().size() == 1024) lines.emplace_back();
+    if (data[i] == '\n') {
+      lines.emplace_back();
+    } else if (lines.back().size() == 1024) {
+      lines.emplace_back();
+      skipping = true;
+    }
   }
   if (lines.back().empty()) lines.pop_back();
   return lines;

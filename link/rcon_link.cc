@@ -7,22 +7,39 @@
 #include "number/decimal.h"
 #include "output/output.h"
 
-int rcon_open(rcon_link* link, char* endpoint, const char* password) {
-  // Without a port there is nothing to open: no socket to undo then.
-  char* colon = strchr(endpoint, ':');
-  if (colon == nullptr || !net_start()) return 0;
+// Reads the server's address from \a endpoint, "ADDRESS:PORT", into \a addr.
+// Returns 0, with \a addr unchanged, unless the address is dotted IPv4 and
+// the port is from 1 to 65535: a host name is not looked up, and the
+// broadcast address, which is what inet_addr() makes of anything else, is
+// refused too.
+static int read_endpoint(const char* endpoint, sockaddr_in* addr) {
+  const char* colon = strchr(endpoint, ':');
+  if (colon == nullptr) return 0;
+  char host[RCON_HOST_MAX + 1];
+  size_t host_len = static_cast<size_t>(colon - endpoint);
+  if (host_len > RCON_HOST_MAX) return 0;
+  memcpy(host, endpoint, host_len);
+  host[host_len] = '\0';
+  uint32_t address = inet_addr(host);
+  uint16_t port = parse_port(colon + 1);
+  if (address == INADDR_NONE || port == 0) return 0;
+  memset(addr, 0, sizeof *addr);
+  addr->sin_family = AF_INET;
+  addr->sin_addr.s_addr = address;
+  addr->sin_port = htons(port);
+  return 1;
+}
+
+int rcon_open(rcon_link* link, const char* endpoint, const char* password) {
+  // An endpoint that cannot be used leaves nothing to undo.
+  if (!read_endpoint(endpoint, &link->server_addr)) return 0;
+  if (!net_start()) return 0;
   link->sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (link->sock == RCON_NO_SOCKET) {
     net_stop();
     return 0;
   }
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
-  *colon = '\0';
-  memset(&link->server_addr, 0, sizeof link->server_addr);
-  link->server_addr.sin_family = AF_INET;
-  link->server_addr.sin_addr.s_addr = inet_addr(endpoint);
-  link->server_addr.sin_port =
-      htons(static_cast<uint16_t>(parse_decimal_wrapped(colon + 1)));
   link->password = password;
   return 1;
 }

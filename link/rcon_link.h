@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 enum {
+  RCON_HOST_MAX = 63,             // characters of the address before the colon
   RCON_RECEIVE_BUFFER = 1 << 20,  // bytes asked of the system
   RCON_DRAIN_MAX = 1 << 16,       // datagrams one drain takes at most
 };
@@ -17,10 +18,12 @@ struct rcon_link {
   const char* password;     // the command-line argument itself, not a copy
 };
 
-/// Opens the UDP socket and reads the server's "address:port" from
-/// \a endpoint, writing a zero byte over its first colon. Does no name
-/// lookup. Returns 1 on success, 0 on failure.
-int rcon_open(rcon_link* link, char* endpoint, const char* password);
+/// Reads the server's "ADDRESS:PORT" from \a endpoint, which it leaves as it
+/// is, and opens the UDP socket. Returns 1 on success; 0 on failure, also
+/// for an endpoint that cannot be used: no colon, an address that is not
+/// dotted IPv4 (no name is looked up), 255.255.255.255, or a port that is
+/// not from 1 to 65535.
+int rcon_open(rcon_link* link, const char* endpoint, const char* password);
 
 /// Shuts the link's socket down, closes it and stops the socket library. On
 /// Windows a socket whose shutdown fails is not closed itself: stopping the

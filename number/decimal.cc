@@ -1,19 +1,43 @@
 #include "number/decimal.h"
 
+// The parts of a decimal number as atoi() reads them.
+struct decimal {
+  int negative;
+  uint32_t wrapped;  // its digits modulo 2^32
+  uint32_t capped;   // its digits, or UINT32_MAX for anything larger
+};
+
 // The C locale's white space: what atoi() skips.
 static int is_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 // Unsigned arithmetic wraps by definition, so no digit run can overflow.
-uint32_t parse_decimal_wrapped(const char* text) {
+static decimal scan_decimal(const char* text) {
   while (is_space(*text)) text++;
-  int negative = *text == '-';
+  decimal d = {*text == '-', 0, 0};
   if (*text == '-' || *text == '+') text++;
-  uint32_t n = 0;
-  for (; *text >= '0' && *text <= '9'; text++)
-    n = n * 10u + static_cast<uint32_t>(*text - '0');
-  return negative ? 0u - n : n;
+  for (; *text >= '0' && *text <= '9'; text++) {
+    uint32_t digit = static_cast<uint32_t>(*text - '0');
+    d.wrapped = d.wrapped * 10u + digit;
+    if (d.capped > (UINT32_MAX - digit) / 10u) {
+      d.capped = UINT32_MAX;
+    } else {
+      d.capped = d.capped * 10u + digit;
+    }
+  }
+  return d;
+}
+
+uint32_t parse_decimal_wrapped(const char* text) {
+  decimal d = scan_decimal(text);
+  return d.negative ? 0u - d.wrapped : d.wrapped;
+}
+
+uint16_t parse_port(const char* text) {
+  decimal d = scan_decimal(text);
+  if (d.negative || d.capped > 65535) return 0;
+  return static_cast<uint16_t>(d.capped);
 }
 
 int32_t as_signed32(uint32_t v) {

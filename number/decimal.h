@@ -9,6 +9,11 @@
 /// complement and a run of digits too long for 32 bits wraps around.
 uint32_t parse_decimal_wrapped(const char* text);
 
+/// Reads a UDP port from \a text as parse_decimal_wrapped() reads a number.
+/// Returns it, or 0 when it is not one from 1 to 65535: no digits, a minus
+/// sign, or a number too large.
+uint16_t parse_port(const char* text);
+
 /// Returns \a v read as a 32-bit two's complement number.
 int32_t as_signed32(uint32_t v);
 

@@ -16,6 +16,8 @@ static volatile sig_atomic_t deadline_passed;
 
 void output_to(int fd) {
   out_fd = fd;
+  held = 0;
+  first_error = 0;
   each_print_at_once = descriptor_shows_each_print(fd);
 }
 
@@ -80,12 +82,22 @@ void start_output_deadline() {
   ring_after(1, &deadline_passed);
 }
 
+// Writes "rcon-script: WHAT: the error's text" and a line feed to standard
+// error, in one write; \a what ends with \a path.
+static void say(const char* what, const char* path, int err) {
+  char message[OUTPUT_BLOCK];
+  int len = snprintf(message, sizeof message, "rcon-script: %s%s: %s\n", what, path,
+                     error_text(err));
+  if (len > 0) (void)write_all(2, message, strlen(message));
+}
+
+void say_cannot_read(const char* path, int err) {
+  say("cannot read ", path, err);
+}
+
 int output_exit_status() {
   write_held();
   if (first_error == 0) return 0;
-  char message[256];
-  int len = snprintf(message, sizeof message, "rcon-script: write error: %s\n",
-                     error_text(first_error));
-  if (len > 0) (void)write_all(2, message, strlen(message));
+  say("write error", "", first_error);
   return 1;
 }

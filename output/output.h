@@ -5,7 +5,8 @@
 
 enum { OUTPUT_BLOCK = 4096 };  // holds any one print: a line or a reply's text
 
-/// Sends the prints to descriptor \a fd from now on (the program's is 1).
+/// Sends the prints to descriptor \a fd from now on (the program's is 1),
+/// with nothing held and nothing lost so far.
 /// Where a reader waits for each line (a terminal), each print goes out
 /// whole in one write as soon as it is made; into a file or a pipe, prints
 /// are gathered in blocks of OUTPUT_BLOCK bytes.
@@ -22,6 +23,10 @@ void print_line(const char* text);
 /// stopped reading (a paused pager, Ctrl+S, a hung logger) must not hold
 /// the stop. The stops that follow do not put that second off.
 void start_output_deadline();
+
+/// Says on standard error, in one line, that the script at \a path cannot
+/// be read, and why: the error number \a err.
+void say_cannot_read(const char* path, int err);
 
 /// Writes out what is still held. Returns the exit status that the output
 /// earns: 0 if every print went out; 1 if some were lost, after saying so in

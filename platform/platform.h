@@ -65,6 +65,10 @@ void keep_stop_handler(int sig);
 /// script's next bytes at once, also one that is about to begin.
 void wake_waits();
 
+/// Returns a clock in milliseconds that only ever moves forward, whatever
+/// is done to the time of day.
+long long monotonic_ms();
+
 /// Pauses for \a ms milliseconds, or less once \a stop is set: a stop that
 /// arrives before or during the pause ends it at once.
 void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop);
@@ -98,7 +102,8 @@ long descriptor_write(int fd, const char* data, size_t len);
 /// would wait for a reader.
 int descriptor_writable_now(int fd);
 
-/// Returns 1 if a reader waits for each line written to \a fd: a terminal.
+/// Returns 1 if a reader waits for each line written to \a fd: a terminal,
+/// or the systemd journal that JOURNAL_STREAM names (POSIX).
 int descriptor_shows_each_print(int fd);
 
 /// \a seconds from now, sets \a *rang and makes a write that is waiting then

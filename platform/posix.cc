@@ -5,9 +5,10 @@
 // EINTR.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -66,8 +67,7 @@ static int wait_unless_stopped(int fd, int ms, const volatile sig_atomic_t* stop
 
 // Installs \a handler for \a sig, with \a flags, for the rest of the run.
 static void set_handler(int sig, void (*handler)(int), int flags) {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
+  struct sigaction sa = {};
   sa.sa_handler = handler;
   sa.sa_flags = flags;
   sigemptyset(&sa.sa_mask);
@@ -86,6 +86,12 @@ void install_stop_handler(void (*handler)(int)) {
 
 // A handler set by sigaction() stays in place.
 void keep_stop_handler(int) {}
+
+long long monotonic_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
   (void)wait_unless_stopped(-1, ms, stop);
@@ -113,12 +119,11 @@ void script_file_close(int fd) {
   close(fd);
 }
 
+// open() takes the lowest free descriptor: the one found closed, since those
+// below it are open by then.
 void hold_standard_descriptors() {
   for (int fd = 0; fd <= 2; fd++) {
-    if (fcntl(fd, F_GETFD) >= 0) continue;  // open
-    // open() takes the lowest free descriptor: this one.
-    int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
-    if (held != fd) return;
+    if (fcntl(fd, F_GETFD) < 0) (void)open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
   }
 }
 
@@ -132,8 +137,20 @@ int descriptor_writable_now(int fd) {
   return poll(&p, 1, 0) > 0;
 }
 
+// The service manager sets JOURNAL_STREAM to "DEVICE:INODE" of the stream
+// that it gives the program as stdout and stderr: the journal.
+static int is_journal(int fd) {
+  const char* stream = getenv("JOURNAL_STREAM");
+  struct stat st;
+  if (stream == nullptr || fstat(fd, &st) != 0) return 0;
+  char* colon;
+  unsigned long long device = strtoull(stream, &colon, 10);
+  if (device != st.st_dev || *colon != ':') return 0;
+  return strtoull(colon + 1, nullptr, 10) == st.st_ino;
+}
+
 int descriptor_shows_each_print(int fd) {
-  return isatty(fd);
+  return isatty(fd) || is_journal(fd);
 }
 
 static volatile sig_atomic_t* alarm_rang;

@@ -5,7 +5,6 @@
 #include "platform/platform.h"
 // clang-format on
 
-#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <signal.h>
@@ -15,12 +14,9 @@
 int net_start() {
   WSADATA granted;
   if (WSAStartup(0x0002, &granted) != 0) return 0;
-  // Only version 2.0 itself will do; anything else is handed back.
-  if (granted.wVersion != 0x0002) {
-    WSACleanup();
-    return 0;
-  }
-  return 1;
+  if (granted.wVersion == 0x0002) return 1;
+  WSACleanup();  // only version 2.0 itself will do
+  return 0;
 }
 
 void net_stop() {
@@ -48,7 +44,6 @@ int socket_readable_now(rcon_socket sock) {
 
 // Set by wake_waits(), so that a pause ends at once rather than at the end
 // of its time. Manual-reset: it stays set until the next pause clears it.
-// Without it (it could not be made) a pause runs its whole time.
 static HANDLE stop_event = nullptr;
 static void (*stop_handler)(int) = nullptr;
 
@@ -71,15 +66,18 @@ void wake_waits() {
   if (stop_event != nullptr) SetEvent(stop_event);
 }
 
+long long monotonic_ms() {
+  return static_cast<long long>(GetTickCount64());
+}
+
 // The event is cleared before the flag test: a stop that lands after the
-// test sets it again, and the wait returns at once.
+// test sets it again, and the wait returns at once. Without the event (it
+// could not be made), the pause runs its whole time.
 void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
-  if (stop_event == nullptr) {
-    if (!*stop) Sleep(static_cast<DWORD>(ms));
-    return;
-  }
-  ResetEvent(stop_event);
-  if (!*stop) WaitForSingleObject(stop_event, static_cast<DWORD>(ms));
+  if (stop_event != nullptr) ResetEvent(stop_event);
+  if (*stop) return;
+  DWORD waited = WaitForSingleObject(stop_event, static_cast<DWORD>(ms));
+  if (waited == WAIT_FAILED) Sleep(static_cast<DWORD>(ms));
 }
 
 // Binary mode: the script reader reads CR LF and 0x1A itself, as on POSIX.

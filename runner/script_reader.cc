@@ -1,5 +1,6 @@
 #include "runner/script_reader.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include "platform/platform.h"
@@ -10,7 +11,9 @@ int script_open(script_reader* r, const char* path) {
   r->at = 0;
   r->len = 0;
   r->ended = 0;
+  r->error = r->fd < 0 ? errno : 0;
   r->at_start = 1;
+  r->cut = 0;
   return r->fd >= 0;
 }
 
@@ -24,6 +27,7 @@ void script_close(script_reader* r) {
 static int read_more(script_reader* r) {
   long n = script_file_read(r->fd, r->chunk + r->len, sizeof r->chunk - r->len,
                             &stop_requested);
+  if (n < 0) r->error = errno;
   if (n <= 0) {
     r->ended = 1;
     return 0;
@@ -83,8 +87,21 @@ static int is_text_mode_byte(unsigned char c) {
   return c == '\n' || c == '\r' || c == 0x1A;
 }
 
+// Skips the rest of a line that was cut, up to and including its line feed:
+// a long note that goes on with "rcon quit" past the cut must not quit.
+static void skip_rest_of_line(script_reader* r) {
+  r->cut = 0;
+  for (;;) {
+    int more = fill_if_used_up(r);
+    if (!more) return;
+    int c = text_byte(r);
+    if (c < 0 || c == '\n') return;
+  }
+}
+
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
   if (r->at_start) skip_byte_order_mark(r);
+  if (r->cut) skip_rest_of_line(r);
   size_t n = 0;
   while (n < SCRIPT_LINE_MAX) {
     int more = fill_if_used_up(r);
@@ -105,5 +122,6 @@ size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
     if (c == '\n') break;
   }
   line[n] = '\0';
+  if (n == SCRIPT_LINE_MAX && line[n - 1] != '\n') r->cut = 1;
   return n;
 }

@@ -15,22 +15,26 @@ struct script_reader {
   unsigned char chunk[SCRIPT_CHUNK];
   size_t at, len;  // the unread bytes of chunk are [at, len)
   int ended;       // end of file, a read error or a 0x1A byte seen
+  int error;       // the error number of a failed open or read, or 0
   int at_start;    // nothing read yet: a byte-order mark may come
+  int cut;         // the last line was cut: the rest of it is to be skipped
 };
 
-/// Opens the script at \a path. Returns 1 on success, 0 if it cannot be
-/// opened.
+/// Opens the script at \a path. Returns 1 on success; 0, with the reason in
+/// error, if it cannot be opened.
 int script_open(script_reader* r, const char* path);
 
 /// Reads the next line into \a line: the text up to and including its line
-/// feed, cut at SCRIPT_LINE_MAX characters, with a zero byte after it. CR LF
-/// reads as LF and a 0x1A byte ends the script; a UTF-8 byte-order mark at
-/// the very start of the script is skipped. Returns as soon as the line
-/// is complete, even if more is still to come. Returns the number of
-/// characters read, zero bytes included; 0 at the end of the script or after
-/// a read error. A read error, or a stop requested while it waits for more,
-/// ends the script there: the part of a line read by then comes back as a
-/// last line, and the next call returns 0.
+/// feed, with a zero byte after it. A longer line is cut at SCRIPT_LINE_MAX
+/// characters, and the rest of it, up to and including its line feed, is
+/// skipped: no part of it is ever a line of its own. CR LF reads as LF and a
+/// 0x1A byte ends the script; a UTF-8 byte-order mark at the very start of
+/// the script is skipped. Returns as soon as the line is complete, even if
+/// more is still to come. Returns the number of characters read, zero bytes
+/// included; 0 at the end of the script or after a read error. A read error
+/// (kept in error), or a stop requested while it waits for more, ends the
+/// script there: the part of a line read by then comes back as a last line,
+/// and the next call returns 0.
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]);
 
 /// Closes the script.

@@ -1,36 +1,44 @@
 #include "tests/loopback.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#ifndef _WIN32
+#include <sys/select.h>
+#endif
 
 udp_peer udp_peer_open(const char* ip) {
   udp_peer peer = {socket(AF_INET, SOCK_DGRAM, 0), {}};
   peer.addr.sin_family = AF_INET;
   peer.addr.sin_addr.s_addr = inet_addr(ip);
-  socklen_t len = sizeof peer.addr;
-  if (bind(peer.fd, reinterpret_cast<sockaddr*>(&peer.addr), len) != 0 ||
-      getsockname(peer.fd, reinterpret_cast<sockaddr*>(&peer.addr), &len) != 0) {
-    close(peer.fd);
-    peer.fd = -1;
+  sockaddr* addr = reinterpret_cast<sockaddr*>(&peer.addr);
+  rcon_socklen len = sizeof peer.addr;
+  int failed = bind(peer.sock, addr, len);
+  if (failed == 0) failed = getsockname(peer.sock, addr, &len);
+  if (failed != 0) {
+    socket_shutdown_close(peer.sock);
+    peer.sock = RCON_NO_SOCKET;
   }
   return peer;
 }
 
-bool udp_receive(int fd, std::string* data, int ms, sockaddr_in* from) {
-  pollfd p = {fd, POLLIN, 0};
-  if (poll(&p, 1, ms) <= 0) return false;
+bool udp_receive(const udp_peer& peer, std::string* data, int ms, sockaddr_in* from) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(peer.sock, &readable);
+  timeval limit = {ms / 1000, static_cast<long>(ms % 1000) * 1000};
+  int ready =
+      select(static_cast<int>(peer.sock) + 1, &readable, nullptr, nullptr, &limit);
+  if (ready <= 0) return false;
   static char buf[65536];
-  socklen_t len = sizeof *from;
-  ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(from),
-                       from ? &len : nullptr);
+  sockaddr_in source;
+  rcon_socklen len = sizeof source;
+  long n = recvfrom(peer.sock, buf, static_cast<int>(sizeof buf), 0,
+                    reinterpret_cast<sockaddr*>(&source), &len);
   if (n < 0) return false;
   data->assign(buf, static_cast<size_t>(n));
+  if (from != nullptr) *from = source;
   return true;
 }
 
-void udp_send(int fd, const std::string& data, const sockaddr_in& to) {
-  sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-         sizeof to);
+void udp_send(const udp_peer& peer, const std::string& data, const sockaddr_in& to) {
+  sendto(peer.sock, data.data(), static_cast<int>(data.size()), 0,
+         reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
