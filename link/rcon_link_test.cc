@@ -7,7 +7,7 @@
 // An endpoint that cannot be used fails the set-up; one that can is read
 // without name lookup, and left as it was given.
 TEST(RconOpen, TakesOnlyADottedAddressAndAPort) {
-  struct {
+  const struct {
     const char* endpoint;
     const char* address;  // as it is then stored, or nullptr for a failure
     int port;

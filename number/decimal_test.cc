@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 TEST(Decimal, ReadsAsAtoiDoesAndWrapsAt32Bits) {
-  struct {
+  const struct {
     const char* text;
     uint32_t wrapped;
     uint16_t port;

@@ -26,12 +26,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/loopback.h"
@@ -45,6 +48,11 @@ enum script_kind { FILE_SCRIPT, FIFO_SCRIPT, NO_SCRIPT };
 
 // Every wait of a row is bounded: by then the program must have done it.
 const int LONGEST_MS = 10000;
+
+// Sleeps for a millisecond, between two looks at what a row waits for.
+void nap() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 // One run of the program, killed with all it started if it outlives its row.
 struct run {
@@ -72,7 +80,7 @@ struct run {
     auto until = std::chrono::steady_clock::now() + limit;
     while (waitpid(pid, &status, WNOHANG) == 0 &&
            std::chrono::steady_clock::now() < until) {
-      usleep(1000);
+      nap();
     }
     return status != -1;
   }
@@ -80,10 +88,10 @@ struct run {
   // Returns what the program wrote to \a path (and through the reader, for
   // stdout), without CRs and console escapes.
   std::string text_of(const std::string& path) {
-    char buf[65536];
     int unread = 0;
     if (path == out && reader >= 0) ioctl(reader, FIONREAD, &unread);
     if (unread > 0) {
+      char buf[65536];
       ssize_t n = read(reader, buf, sizeof buf);
       std::ofstream(out, std::ios::binary | std::ios::app).write(buf, n);
     }
@@ -99,7 +107,7 @@ struct run {
     int unread = -1;
     while (unread != bytes && std::chrono::steady_clock::now() < until) {
       ASSERT_EQ(ioctl(fd, FIONREAD, &unread), 0);
-      usleep(1000);
+      nap();
     }
     EXPECT_EQ(unread, bytes);
   }
@@ -157,7 +165,7 @@ step see(const std::string& text) {
     std::string seen = p->text_of(p->out);
     while (seen != text && text.compare(0, seen.size(), seen) == 0 &&
            std::chrono::steady_clock::now() < until) {
-      usleep(1000);
+      nap();
       seen = p->text_of(p->out);
     }
     EXPECT_EQ(seen, text);
@@ -246,7 +254,8 @@ void start(run* p, const row& r) {
   }
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
-  for (std::string& arg : args) argv.push_back(&arg[0]);
+  std::transform(args.begin(), args.end(), std::back_inserter(argv),
+                 [](std::string& arg) { return &arg[0]; });
   argv.push_back(nullptr);
   int out = open_stdout(p, r.stdout_is);
   int err = open(p->err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
