@@ -18,6 +18,7 @@
 // cannot run says why in not_under_wine. Stdout and stderr are compared
 // without the CRs that wine and terminals add, and without wine's console
 // escapes.
+#include <ctype.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -31,7 +32,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -52,6 +52,20 @@ const int LONGEST_MS = 10000;
 // Sleeps for a millisecond, between two looks at what a row waits for.
 void nap() {
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Returns \a text without CRs, and without the escape sequences (ESC, "[",
+// then all up to a letter) that wine's console writes to a terminal.
+std::string as_meant(const std::string& text) {
+  std::string meant;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '\x1B') {
+      while (i < text.size() && !isalpha(static_cast<unsigned char>(text[i]))) i++;
+    } else if (text[i] != '\r') {
+      meant += text[i];
+    }
+  }
+  return meant;
 }
 
 // One run of the program, killed with all it started if it outlives its row.
@@ -97,7 +111,7 @@ struct run {
     }
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
-    return std::regex_replace(text.str(), std::regex("\r|\x1B\\[[?0-9;]*[A-Za-z]"), "");
+    return as_meant(text.str());
   }
 
   // Waits until \a fd, a pipe or FIFO, holds \a bytes unread.
@@ -373,7 +387,10 @@ TEST_P(Program, Runs) {
   int status = WIFEXITED(p.status) ? WEXITSTATUS(p.status) : 128 + WTERMSIG(p.status);
   EXPECT_EQ(status, r.status);
   EXPECT_EQ(p.text_of(p.out), r.out);
-  EXPECT_EQ(p.text_of(p.err), std::regex_replace(r.err, std::regex("\\$F"), p.script));
+  std::string err = r.err;
+  size_t script_at = err.find("$F");
+  if (script_at != err.npos) err.replace(script_at, 2, p.script);
+  EXPECT_EQ(p.text_of(p.err), err);
   std::string more;
   EXPECT_FALSE(udp_receive(p.server, &more, 0)) << "also sent: " << more;
 }
