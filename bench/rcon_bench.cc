@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -126,6 +127,13 @@ run spawn(const std::vector<std::string>& args, const char* out = "/dev/null") {
 run start(const sockaddr_in& server, const std::string& script,
           const char* out = "/dev/null", const char* mode = "once") {
   return spawn({program_path, endpoint_text(server), "secret", mode, script}, out);
+}
+
+// Returns what the file at \a path holds.
+std::string file_text(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file),
+                     std::istreambuf_iterator<char>());
 }
 
 // Returns the number after \a key in the file at \a path (at its start when
@@ -424,14 +432,7 @@ void burst() {
            reinterpret_cast<sockaddr*>(&client), sizeof client);
   }
   finish(r, nullptr, true);
-  FILE* f = fopen(out.c_str(), "rb");
-  std::string printed;
-  for (;;) {
-    size_t n = fread(buf, 1, sizeof buf, f);
-    if (n == 0) break;
-    printed.append(buf, n);
-  }
-  (void)fclose(f);
+  std::string printed = file_text(out);
   long lost = static_cast<long>(std::count(expected.begin(), expected.end(), '\n') -
                                 std::count(printed.begin(), printed.end(), '\n'));
   bool granted =
@@ -507,14 +508,7 @@ void flood() {
     peak_rss_kib = 0;
     double wall = finish(r, nullptr, true);
     sender.join();
-    FILE* f = fopen(out.c_str(), "rb");
-    std::string printed;
-    for (;;) {
-      size_t n = fread(buf, 1, sizeof buf, f);
-      if (n == 0) break;
-      printed.append(buf, n);
-    }
-    (void)fclose(f);
+    std::string printed = file_text(out);
     printf("| %s | %.0f ms | %ld KiB | %s |\n",
            junk ? "100,000 junk datagrams" : "quiet", wall * 1e3, peak_rss_kib,
            printed == expected ? "yes" : "NO");
