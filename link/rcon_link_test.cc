@@ -1,6 +1,7 @@
 #include "link/rcon_link.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <string>
 
@@ -25,12 +26,15 @@ TEST(RconOpen, TakesOnlyADottedAddressAndAPort) {
   for (const auto& row : rows) {
     std::string endpoint = row.endpoint;
     rcon_link link;
+    memset(&link, 0xFF, sizeof link);  // so that what is left unset shows
     ASSERT_EQ(rcon_open(&link, endpoint.c_str(), "pw"), row.address != nullptr)
         << endpoint;
     EXPECT_EQ(endpoint, row.endpoint);
     if (row.address == nullptr) continue;
     EXPECT_EQ(inet_ntoa(link.server_addr.sin_addr), std::string(row.address));
     EXPECT_EQ(ntohs(link.server_addr.sin_port), row.port);
+    static const char zeros[sizeof link.server_addr.sin_zero] = {};
+    EXPECT_EQ(memcmp(link.server_addr.sin_zero, zeros, sizeof zeros), 0);
     rcon_close(link.sock);
   }
   net_stop();
