@@ -323,6 +323,8 @@ std::vector<row> rows() {
      .status = 1},
     {.name = "LoopInCapitalsIsNoLoop", .args = {"$S", "pw", "LOOP", "$F"},
      .script = "rcon x\n", .steps = {get("x")}},
+    {.name = "LoopyIsNoLoop", .args = {"$S", "pw", "loopy", "$F"}, .script = "rcon x\n",
+     .steps = {get("x")}},
     // Stdout.
     {.name = "TerminalSeesEachPrintAtOnce", .args = once,
      .script = "echo shown\nrcon a\nwait 30\n", .stdout_is = TERMINAL,
