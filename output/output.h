@@ -6,10 +6,10 @@
 enum { OUTPUT_BLOCK = 4096 };  // holds any one print: a line or a reply's text
 
 /// Sends the prints to descriptor \a fd from now on (the program's is 1),
-/// with nothing held and nothing lost so far.
-/// Where a reader waits for each line (a terminal), each print goes out
-/// whole in one write as soon as it is made; into a file or a pipe, prints
-/// are gathered in blocks of OUTPUT_BLOCK bytes.
+/// with nothing held and nothing lost so far. Where a reader waits for each
+/// line (a terminal, or the systemd journal), each print goes out whole in
+/// one write as soon as it is made; into a file or another pipe, prints are
+/// gathered in blocks of OUTPUT_BLOCK bytes.
 void output_to(int fd);
 
 /// Prints \a text, up to its zero byte, as it stands: never as a format.

@@ -25,7 +25,7 @@ class ScriptPass : public testing::Test {
     ASSERT_TRUE(net_start());
     server = udp_peer_open();
     std::string endpoint = "127.0.0.1:" + std::to_string(ntohs(server.addr.sin_port));
-    ASSERT_TRUE(rcon_open(&link, &endpoint[0], "pw"));
+    ASSERT_TRUE(rcon_open(&link, endpoint.c_str(), "pw"));
     rcon_send(&link, "hello");  // the system picks the link's port now
     std::string hello;
     ASSERT_TRUE(udp_receive(server, &hello, 1000, &client));
