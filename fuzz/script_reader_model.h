@@ -44,7 +44,7 @@ inline std::vector<std::string> model_lines(const uint8_t* data, size_t size) {
 inline std::vector<std::string> reader_lines(const char* path) {
   std::vector<std::string> lines;
   script_reader reader;
-  if (!script_open(&reader, path)) return {"(cannot open)"};
+  if (!script_open(&reader, path, nullptr)) return {"(cannot open)"};
   char line[SCRIPT_LINE_MAX + 1];
   for (;;) {
     size_t n = script_read_line(&reader, line);

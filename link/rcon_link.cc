@@ -73,17 +73,18 @@ int rcon_poll(const rcon_link* link) {
   char buf[RCON_RECEIVE_MAX + 1];
   if (!socket_readable_now(link->sock)) return 0;
   sockaddr_in from;
-  rcon_socklen from_len = sizeof from;
-  long len = recvfrom(link->sock, buf, static_cast<int>(sizeof buf), RCON_DONTWAIT,
-                      reinterpret_cast<sockaddr*>(&from), &from_len);
-  // A failed receive, an empty datagram or one too long ends the drain.
-  if (len <= 0 || len > RCON_RECEIVE_MAX) return 0;
+  memset(&from, 0, sizeof from);  // a sender left unsaid is nobody's
+  long len = socket_receive(link->sock, buf, sizeof buf, &from);
+  if (len < 0) return 0;
+  // Anyone else's datagram is skipped, whatever it holds: no stranger can end
+  // a drain and so hold the server's replies back.
+  if (!from_server(&from, &link->server_addr)) return 1;
+  if (len == 0 || len > RCON_RECEIVE_MAX) return 0;
   buf[len] = '\0';  // a reply's text is printed up to its first zero byte
   const char* text = reply_text(buf, static_cast<size_t>(len));
   if (text == nullptr) return static_cast<int>(len);
   int text_len = static_cast<int>(len - RCON_REPLY_HEADER_LEN);
-  if (text_len == 0) return 0;
-  if (from_server(&from, &link->server_addr)) print_text(text);
+  if (text_len > 0) print_text(text);
   return text_len;
 }
 

@@ -36,9 +36,11 @@ void rcon_send(const rcon_link* link, const char* command);
 
 /// Takes at most one datagram off the socket without waiting, and prints its
 /// text if it is a console-output reply from the server's own address and
-/// port. Returns 0 when the drain is to end (nothing waiting, a failed or
-/// oversized receive, an empty datagram or a reply with no text); otherwise
-/// the reply's text length, or the length of a datagram that is no reply.
+/// port. Returns 0 when the drain is to end: nothing waiting, a failed
+/// receive, or from the server an empty datagram, one too long or a reply
+/// with no text. Otherwise returns the reply's text length, the length of
+/// the server's datagram that is no reply, or 1 for anyone else's datagram,
+/// which is skipped whatever it holds.
 int rcon_poll(const rcon_link* link);
 
 /// Polls until rcon_poll() returns 0, or RCON_DRAIN_MAX datagrams have been

@@ -3,8 +3,10 @@
 // The parts of a decimal number as atoi() reads them.
 struct decimal {
   int negative;
-  uint32_t wrapped;  // its digits modulo 2^32
-  uint32_t capped;   // its digits, or UINT32_MAX for anything larger
+  int digits;        // how many there were
+  uint32_t wrapped;  // their value modulo 2^32
+  uint32_t capped;   // their value, or UINT32_MAX for anything larger
+  const char* end;   // the first character after them
 };
 
 // The C locale's white space: what atoi() skips.
@@ -15,10 +17,11 @@ static int is_space(char c) {
 // Unsigned arithmetic wraps by definition, so no digit run can overflow.
 static decimal scan_decimal(const char* text) {
   while (is_space(*text)) text++;
-  decimal d = {*text == '-', 0, 0};
+  decimal d = {*text == '-', 0, 0, 0, text};
   if (*text == '-' || *text == '+') text++;
   for (; *text >= '0' && *text <= '9'; text++) {
     uint32_t digit = static_cast<uint32_t>(*text - '0');
+    d.digits++;
     d.wrapped = d.wrapped * 10u + digit;
     if (d.capped > (UINT32_MAX - digit) / 10u) {
       d.capped = UINT32_MAX;
@@ -26,6 +29,7 @@ static decimal scan_decimal(const char* text) {
       d.capped = d.capped * 10u + digit;
     }
   }
+  d.end = text;
   return d;
 }
 
@@ -36,7 +40,12 @@ uint32_t parse_decimal_wrapped(const char* text) {
 
 uint16_t parse_port(const char* text) {
   decimal d = scan_decimal(text);
-  if (d.negative || d.capped > 65535) return 0;
+  const char* rest = d.end;
+  while (is_space(*rest)) rest++;
+  // A typo such as "2796O" or a second colon must not send the password to
+  // another port.
+  if (d.negative || d.digits == 0 || *rest != '\0') return 0;
+  if (d.capped > 65535) return 0;
   return static_cast<uint16_t>(d.capped);
 }
 

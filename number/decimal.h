@@ -9,9 +9,9 @@
 /// complement and a run of digits too long for 32 bits wraps around.
 uint32_t parse_decimal_wrapped(const char* text);
 
-/// Reads a UDP port from \a text as parse_decimal_wrapped() reads a number.
-/// Returns it, or 0 when it is not one from 1 to 65535: no digits, a minus
-/// sign, or a number too large.
+/// Reads a UDP port from \a text: digits, with white space around them and
+/// a "+" before them allowed. Returns it, or 0 when the text is anything
+/// else or the port is not one from 1 to 65535.
 uint16_t parse_port(const char* text);
 
 /// Returns \a v read as a 32-bit two's complement number.

@@ -17,7 +17,6 @@
 typedef SOCKET rcon_socket;
 typedef int rcon_socklen;
 #define RCON_NO_SOCKET INVALID_SOCKET
-#define RCON_DONTWAIT 0  // select() has found the datagram: the receive does not wait
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -25,9 +24,6 @@ typedef int rcon_socklen;
 typedef int rcon_socket;
 typedef socklen_t rcon_socklen;
 #define RCON_NO_SOCKET (-1)
-// A datagram that poll() reported can still vanish (a bad checksum is found
-// only when it is received), and the receive must not wait then.
-#define RCON_DONTWAIT MSG_DONTWAIT
 #endif
 
 /// The signals that ask for an orderly stop.
@@ -53,6 +49,12 @@ void socket_shutdown_close(rcon_socket sock);
 /// never waits.
 int socket_readable_now(rcon_socket sock);
 
+/// Takes the datagram that socket_readable_now() found on \a sock into \a buf
+/// of \a cap bytes, and puts its sender in \a from. Returns its length, or
+/// \a cap for a datagram that does not fit in fewer (POSIX cuts it short,
+/// Windows refuses it); -1 when none could be taken. Never waits.
+long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from);
+
 /// Installs \a handler for STOP_SIGNALS for the whole run, and readies
 /// wake_waits().
 void install_stop_handler(void (*handler)(int));
@@ -61,8 +63,10 @@ void install_stop_handler(void (*handler)(int));
 /// signal to its default action before calling it (Windows).
 void keep_stop_handler(int sig);
 
-/// For the stop handler: ends pause_unless_stopped() and a wait for the
-/// script's next bytes at once, also one that is about to begin.
+/// For the stop handler: ends pause_unless_stopped() and script_file_read()'s
+/// wait for the script's next bytes at once, also one that is about to
+/// begin. On Windows a read that has begun, of a line half typed at the
+/// console, still waits for its end.
 void wake_waits();
 
 /// Returns a clock in milliseconds that only ever moves forward, whatever
@@ -77,12 +81,19 @@ void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop);
 /// waiting for a FIFO's writer. Returns a descriptor, or -1 with errno set.
 int script_file_open(const char* path);
 
+/// What script_file_read() returns, having read nothing, when the server's
+/// replies are to be printed before it waits on: drain, then read again.
+enum { SCRIPT_READ_DRAIN = -2 };
+
 /// Reads at most \a cap bytes of the script as soon as there are any, so that
 /// a line from a pipe or a terminal is seen the moment it is complete.
 /// Returns how many were read; 0 at the end, or once \a stop is set while it
-/// waits (POSIX; on Windows a read from a pipe waits for its data); -1 with
-/// errno set after a read error.
-long script_file_read(int fd, unsigned char* buf, size_t cap,
+/// waits; -1 with errno set after a read error. While it waits it returns
+/// SCRIPT_READ_DRAIN: on POSIX as soon as a datagram waits on \a replies; on
+/// Windows every tenth of a second while a pipe is empty, and every half
+/// second while no key has been pressed at the console. A regular file is
+/// read at once.
+long script_file_read(int fd, unsigned char* buf, size_t cap, rcon_socket replies,
                       const volatile sig_atomic_t* stop);
 
 void script_file_close(int fd);

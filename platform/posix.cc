@@ -43,6 +43,14 @@ int socket_readable_now(rcon_socket sock) {
   return poll(&p, 1, 0) > 0;
 }
 
+// A datagram that poll() reported can still vanish (a bad checksum is found
+// only when it is received), and the receive must not wait then.
+long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
+  socklen_t from_len = sizeof *from;
+  return static_cast<long>(recvfrom(sock, buf, cap, MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(from), &from_len));
+}
+
 // The stop handler writes a byte into this pipe, which every wait also
 // polls. A wait empties the pipe before it tests the stop flag, so a stop
 // that lands after the test leaves a byte there and ends the wait at once.
@@ -53,16 +61,23 @@ void wake_waits() {
   (void)written;  // a full pipe wakes the wait just as well
 }
 
-// Waits until \a fd (-1 for none) is ready, \a ms pass (-1: no limit) or a
-// stop comes. Returns 0 if \a stop is set, 1 otherwise.
-static int wait_unless_stopped(int fd, int ms, const volatile sig_atomic_t* stop) {
+// What ended a wait.
+enum wait_end { WAIT_STOPPED, WAIT_READY, WAIT_REPLIES };
+
+// Waits until \a fd is ready, a datagram waits on \a sock (-1 for none of
+// either), \a ms pass (-1: no limit) or a stop comes. Returns WAIT_REPLIES
+// only when the datagram came first: a script that is ready is read first.
+static wait_end wait_unless_stopped(int fd, rcon_socket sock, int ms,
+                                    const volatile sig_atomic_t* stop) {
   char bytes[64];
   while (read(wake_pipe[0], bytes, sizeof bytes) > 0) {
   }
-  if (*stop) return 0;
-  pollfd fds[2] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
-  (void)poll(fds, 2, ms);  // poll() passes over a negative descriptor
-  return !*stop;
+  if (*stop) return WAIT_STOPPED;
+  pollfd fds[3] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}, {sock, POLLIN, 0}};
+  (void)poll(fds, 3, ms);  // poll() passes over a negative descriptor
+  if (*stop) return WAIT_STOPPED;
+  if (fds[1].revents == 0 && fds[2].revents != 0) return WAIT_REPLIES;
+  return WAIT_READY;
 }
 
 // Installs \a handler for \a sig, with \a flags, for the rest of the run.
@@ -94,7 +109,7 @@ long long monotonic_ms() {
 }
 
 void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
-  (void)wait_unless_stopped(-1, ms, stop);
+  (void)wait_unless_stopped(-1, RCON_NO_SOCKET, ms, stop);
 }
 
 // O_NONBLOCK only for the open itself: a FIFO without a writer would
@@ -109,9 +124,16 @@ int script_file_open(const char* path) {
 
 // One read() hands over what is there: a whole line from a terminal, what
 // the writer has written from a pipe, a full buffer from a regular file.
-long script_file_read(int fd, unsigned char* buf, size_t cap,
+long script_file_read(int fd, unsigned char* buf, size_t cap, rcon_socket replies,
                       const volatile sig_atomic_t* stop) {
-  if (!wait_unless_stopped(fd, -1, stop)) return 0;
+  switch (wait_unless_stopped(fd, replies, -1, stop)) {
+    case WAIT_STOPPED:
+      return 0;
+    case WAIT_REPLIES:
+      return SCRIPT_READ_DRAIN;
+    case WAIT_READY:
+      break;
+  }
   return static_cast<long>(read(fd, buf, cap));
 }
 

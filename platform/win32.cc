@@ -5,9 +5,11 @@
 #include "platform/platform.h"
 // clang-format on
 
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <signal.h>
+#include <stdint.h>
 #include <string.h>
 #include <windows.h>
 
@@ -42,6 +44,16 @@ int socket_readable_now(rcon_socket sock) {
   return select(static_cast<int>(sock) + 1, &readable, nullptr, nullptr, &now) > 0;
 }
 
+// select() has found the datagram: the receive does not wait. One that does
+// not fit fails with WSAEMSGSIZE, its first bytes and its sender filled in.
+long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
+  int from_len = sizeof *from;
+  int len = recvfrom(sock, buf, static_cast<int>(cap), 0,
+                     reinterpret_cast<sockaddr*>(from), &from_len);
+  if (len < 0 && WSAGetLastError() == WSAEMSGSIZE) return static_cast<long>(cap);
+  return len;
+}
+
 // Set by wake_waits(), so that a pause ends at once rather than at the end
 // of its time. Manual-reset: it stays set until the next pause clears it.
 static HANDLE stop_event = nullptr;
@@ -70,27 +82,94 @@ long long monotonic_ms() {
   return static_cast<long long>(GetTickCount64());
 }
 
+// Waits up to \a ms for a stop, or for \a h (nullptr: none) to be signalled.
 // The event is cleared before the flag test: a stop that lands after the
 // test sets it again, and the wait returns at once. Without the event (it
-// could not be made), the pause runs its whole time.
-void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
+// could not be made), the wait runs its whole time.
+static void wait_unless_stopped(HANDLE h, int ms, const volatile sig_atomic_t* stop) {
   if (stop_event != nullptr) ResetEvent(stop_event);
   if (*stop) return;
-  DWORD waited = WaitForSingleObject(stop_event, static_cast<DWORD>(ms));
+  HANDLE handles[2] = {stop_event, h};
+  DWORD count = h != nullptr ? 2 : 1;
+  DWORD waited = WaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(ms));
   if (waited == WAIT_FAILED) Sleep(static_cast<DWORD>(ms));
 }
 
-// Binary mode: the script reader reads CR LF and 0x1A itself, as on POSIX.
-int script_file_open(const char* path) {
-  return _open(path, _O_RDONLY | _O_BINARY);
+void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
+  wait_unless_stopped(nullptr, ms, stop);
 }
 
-// _read() returns what one ReadFile() gives: a line from the console, what
-// is in a pipe. A read from a pipe cannot be cut short; one from the console
-// ends on Ctrl+C, whose handler runs on a thread of its own: it gets a moment
-// to set the flag, so that the stop is not taken for the end of the script.
-long script_file_read(int fd, unsigned char* buf, size_t cap,
-                      const volatile sig_atomic_t*) {
+// Share modes that let the script be renamed over, replaced or deleted while
+// a pass holds it, as "move /y" and editors that save through a new file
+// do. Binary mode: the script reader reads CR LF and 0x1A itself, as on
+// POSIX.
+int script_file_open(const char* path) {
+  HANDLE h = CreateFileA(path, GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    int missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    errno = missing ? ENOENT : EACCES;
+    return -1;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) CloseHandle(h);
+  return fd;
+}
+
+enum {
+  PIPE_LOOK_MS = 100,     // how often an empty pipe is looked at again
+  CONSOLE_LOOK_MS = 500,  // how long to wait for a key at most
+};
+
+// Returns 1 if a key has been pressed at the console \a in: a line is being
+// typed, and a read waits for its end. Other input events are taken off and
+// dropped, as a read would drop them.
+static int key_pressed(HANDLE in) {
+  INPUT_RECORD event;
+  DWORD n = 0;
+  while (PeekConsoleInputA(in, &event, 1, &n) && n == 1) {
+    if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown) return 1;
+    (void)ReadConsoleInputA(in, &event, 1, &n);
+  }
+  return 0;
+}
+
+// Returns 0 if a read of the script on \a h would wait: an empty pipe, or a
+// console at which no key has been pressed; 1 for all else (a regular file,
+// data or the end of a pipe, a line being typed).
+static int script_ready(HANDLE h) {
+  DWORD mode = 0;
+  DWORD waiting = 0;
+  switch (GetFileType(h)) {
+    case FILE_TYPE_PIPE:
+      return !PeekNamedPipe(h, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0;
+    case FILE_TYPE_CHAR:
+      return !GetConsoleMode(h, &mode) || key_pressed(h);
+    default:
+      return 1;
+  }
+}
+
+// Windows has no wait for a pipe's data, so an empty pipe is looked at every
+// tenth of a second, and the console while no key is pressed every half
+// second; in between the caller drains. _read() then returns what one
+// ReadFile() gives: a line from the console, what is in a pipe. A read from
+// the console ends on Ctrl+C, whose handler runs on a thread of its own: it
+// gets a moment to set the flag, so that the stop is not taken for the end of
+// the script.
+long script_file_read(int fd, unsigned char* buf, size_t cap, rcon_socket,
+                      const volatile sig_atomic_t* stop) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (!script_ready(h)) {
+    if (GetFileType(h) == FILE_TYPE_PIPE) {
+      wait_unless_stopped(nullptr, PIPE_LOOK_MS, stop);
+    } else {
+      wait_unless_stopped(h, CONSOLE_LOOK_MS, stop);
+    }
+    return *stop ? 0 : SCRIPT_READ_DRAIN;
+  }
   int n = _read(fd, buf, static_cast<unsigned>(cap));
   if (n <= 0 && stop_event != nullptr && _isatty(fd)) {
     WaitForSingleObject(stop_event, 100);

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   int loop = strcmp(argv[3], "loop") == 0;
   rcon_link link;
   if (!rcon_open(&link, argv[1], argv[2])) exit(1);
-  stop_requested = 0;  // a stop asked for during set-up is forgotten
+  end_set_up();
   int unreadable = 0;  // the error that the last pass met, once said
   for (;;) {
     long long started = monotonic_ms();

@@ -17,7 +17,7 @@ static void drop_final_line_feed(char* line) {
 
 int run_pass(const rcon_link* link, const char* path) {
   script_reader reader;
-  if (!script_open(&reader, path)) return reader.error;
+  if (!script_open(&reader, path, link)) return reader.error;
   char line[SCRIPT_LINE_MAX + 1];
   for (;;) {
     size_t len = script_read_line(&reader, line);

@@ -6,8 +6,9 @@
 #include "platform/platform.h"
 #include "runner/stop_signal.h"
 
-int script_open(script_reader* r, const char* path) {
+int script_open(script_reader* r, const char* path, const rcon_link* link) {
   r->fd = script_file_open(path);
+  r->link = link;
   r->at = 0;
   r->len = 0;
   r->ended = 0;
@@ -22,11 +23,18 @@ void script_close(script_reader* r) {
 }
 
 // Reads more of the script into the chunk, after what it holds; this waits
-// for a pipe or a terminal. Returns 0 at the end of the script: the end of
-// the file, a read error or a stop while it waits.
+// for a pipe or a terminal, printing the server's replies meanwhile. Returns
+// 0 at the end of the script: the end of the file, a read error or a stop
+// while it waits.
 static int read_more(script_reader* r) {
-  long n = script_file_read(r->fd, r->chunk + r->len, sizeof r->chunk - r->len,
-                            &stop_requested);
+  rcon_socket replies = r->link != nullptr ? r->link->sock : RCON_NO_SOCKET;
+  long n;
+  for (;;) {
+    n = script_file_read(r->fd, r->chunk + r->len, sizeof r->chunk - r->len, replies,
+                         &stop_requested);
+    if (n != SCRIPT_READ_DRAIN) break;
+    if (r->link != nullptr) rcon_drain(r->link);
+  }
   if (n < 0) r->error = errno;
   if (n <= 0) {
     r->ended = 1;

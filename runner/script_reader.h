@@ -5,6 +5,8 @@
 
 #include <stddef.h>
 
+#include "link/rcon_link.h"
+
 enum {
   SCRIPT_LINE_MAX = 1024,  // characters in one line, its line feed included
   SCRIPT_CHUNK = 4096,
@@ -12,6 +14,7 @@ enum {
 
 struct script_reader {
   int fd;
+  const rcon_link* link;  // drained while the script keeps it waiting
   unsigned char chunk[SCRIPT_CHUNK];
   size_t at, len;  // the unread bytes of chunk are [at, len)
   int ended;       // end of file, a read error or a 0x1A byte seen
@@ -21,8 +24,10 @@ struct script_reader {
 };
 
 /// Opens the script at \a path. Returns 1 on success; 0, with the reason in
-/// error, if it cannot be opened.
-int script_open(script_reader* r, const char* path);
+/// error, if it cannot be opened. While a pipe, a FIFO or a terminal keeps
+/// the reader waiting for more, the server's replies on \a link (nullptr:
+/// none) are printed as they come.
+int script_open(script_reader* r, const char* path, const rcon_link* link);
 
 /// Reads the next line into \a line: the text up to and including its line
 /// feed, with a zero byte after it. A longer line is cut at SCRIPT_LINE_MAX

@@ -24,3 +24,20 @@ TEST(ScriptReader, ReadsTheFuzzSeedsAsTheModelDoes) {
   }
   EXPECT_GE(seeds, 6);
 }
+
+// While a pass holds the script, it may be renamed away and a new one moved
+// into its name, as editors that save through a new file do; the next pass
+// reads the new one.
+TEST(ScriptReader, MayBeReplacedWhileItIsRead) {
+  std::string live = testing::TempDir() + "rcon-live-script";
+  std::ofstream(live, std::ios::binary) << "rcon old\n";
+  std::ofstream(live + ".new", std::ios::binary) << "rcon new\n";
+  script_reader reader;
+  ASSERT_TRUE(script_open(&reader, live.c_str(), nullptr));
+  std::filesystem::rename(live, live + ".old");
+  std::filesystem::rename(live + ".new", live);
+  script_close(&reader);
+  EXPECT_EQ(reader_lines(live.c_str()), std::vector<std::string>{"rcon new\n"});
+  std::filesystem::remove(live + ".old");
+  std::filesystem::remove(live);
+}

@@ -4,10 +4,11 @@
 #include <sys/select.h>
 #endif
 
-udp_peer udp_peer_open(const char* ip) {
+udp_peer udp_peer_open(const char* ip, int port) {
   udp_peer peer = {socket(AF_INET, SOCK_DGRAM, 0), {}};
   peer.addr.sin_family = AF_INET;
   peer.addr.sin_addr.s_addr = inet_addr(ip);
+  peer.addr.sin_port = htons(static_cast<uint16_t>(port));
   sockaddr* addr = reinterpret_cast<sockaddr*>(&peer.addr);
   rcon_socklen len = sizeof peer.addr;
   int failed = bind(peer.sock, addr, len);
@@ -17,6 +18,11 @@ udp_peer udp_peer_open(const char* ip) {
     peer.sock = RCON_NO_SOCKET;
   }
   return peer;
+}
+
+std::string endpoint_of(const udp_peer& peer) {
+  return std::string(inet_ntoa(peer.addr.sin_addr)) + ":" +
+         std::to_string(ntohs(peer.addr.sin_port));
 }
 
 bool udp_receive(const udp_peer& peer, std::string* data, int ms, sockaddr_in* from) {
@@ -29,9 +35,7 @@ bool udp_receive(const udp_peer& peer, std::string* data, int ms, sockaddr_in* f
   if (ready <= 0) return false;
   static char buf[65536];
   sockaddr_in source;
-  rcon_socklen len = sizeof source;
-  long n = recvfrom(peer.sock, buf, static_cast<int>(sizeof buf), 0,
-                    reinterpret_cast<sockaddr*>(&source), &len);
+  long n = socket_receive(peer.sock, buf, sizeof buf, &source);
   if (n < 0) return false;
   data->assign(buf, static_cast<size_t>(n));
   if (from != nullptr) *from = source;

@@ -1,7 +1,7 @@
 // Loopback UDP peers for the tests and the benchmark: the stand-in server
-// and its impostors, and the bytes they exchange with the program. They use the
-// program's own socket types, so they build wherever the program does; the socket
-// library must be started.
+// and the strangers beside it, and the bytes they exchange with the program.
+// They use the program's own socket types, so they build wherever the
+// program does; the socket library must be started.
 #ifndef RCON_TESTS_LOOPBACK_H
 #define RCON_TESTS_LOOPBACK_H
 
@@ -14,9 +14,12 @@ struct udp_peer {
   sockaddr_in addr;  // where it is bound
 };
 
-/// Returns a UDP socket bound to \a ip on a port the system picks; sock is
-/// RCON_NO_SOCKET on failure.
-udp_peer udp_peer_open(const char* ip = "127.0.0.1");
+/// Returns a UDP socket bound to \a ip and \a port (0: one the system picks);
+/// sock is RCON_NO_SOCKET on failure.
+udp_peer udp_peer_open(const char* ip = "127.0.0.1", int port = 0);
+
+/// Returns "ADDRESS:PORT" of \a peer, as the program takes it.
+std::string endpoint_of(const udp_peer& peer);
 
 /// Waits up to \a ms for one datagram. Returns true and fills \a data (and
 /// \a from, if given) when one came.

@@ -1,0 +1,42 @@
+#include "runner/stop_signal.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "output/output.h"
+#include "platform/platform.h"
+
+// SIGINT, SIGTERM and SIGABRT each ask for a stop. One during set-up is
+// forgotten whole: no alarm is left behind to cut the run's reads and writes
+// short. One after set-up gives output that a reader has stopped taking
+// about a second, then counts it lost; this waits on the clock for that
+// second.
+TEST(StopSignal, StopsAfterSetUpOnly) {
+  install_stop_handler(on_stop_signal);
+  for (int sig : {SIGINT, SIGABRT, SIGTERM}) {
+    stop_requested = 0;
+    (void)kill(getpid(), sig);
+    EXPECT_EQ(stop_requested, 1) << sig;
+  }
+  end_set_up();
+  EXPECT_EQ(stop_requested, 0);
+  EXPECT_EQ(alarm(0), 0u);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  output_to(ends[1]);
+  print_text(std::string(fcntl(ends[1], F_GETPIPE_SZ), 'x').c_str());
+  (void)kill(getpid(), SIGTERM);
+  auto start = std::chrono::steady_clock::now();
+  print_text(std::string(OUTPUT_BLOCK, 'x').c_str());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(output_exit_status(), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "rcon-script: write error: Interrupted system call\n");
+  std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_GT(took.count(), 0.5);
+  EXPECT_LT(took.count(), 3.0);
+}
