@@ -4,6 +4,11 @@
 //
 //   demo-server PORT PASSWORD [-- COMMAND [ARG...]]
 //
+// PORT 0 takes a free port. The server says where it listens on stderr, and
+// gives COMMAND its ADDRESS:PORT in the environment, as DEMO_ADDRESS:
+//
+//   demo-server 0 secret -- sh -c 'rcon-script "$DEMO_ADDRESS" secret once x'
+//
 // It answers command datagrams with console-output replies: "status" gets a
 // canned status, "settings" a long listing split over several replies, any
 // other command is echoed back, and a wrong password gets a refusal. With a
@@ -104,17 +109,19 @@ static void answer(int fd, const sockaddr_in* from, const char* password,
   }
 }
 
-// Returns a UDP socket bound to 127.0.0.1:\a port, or -1.
-static int listen_loopback(int port) {
+// Returns a UDP socket bound to 127.0.0.1:\a port (0: a free one), with
+// where it is bound in \a addr; or -1.
+static int listen_loopback(int port, sockaddr_in* addr) {
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) return -1;
   (void)fcntl(fd, F_SETFD, FD_CLOEXEC);  // not for the COMMAND it runs
-  sockaddr_in addr;
-  memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  memset(addr, 0, sizeof *addr);
+  addr->sin_family = AF_INET;
+  addr->sin_port = htons(static_cast<uint16_t>(port));
+  addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof *addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(addr), len) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(addr), &len) != 0) {
     close(fd);
     return -1;
   }
@@ -126,11 +133,16 @@ int main(int argc, char** argv) {
     (void)fprintf(stderr, "usage: demo-server PORT PASSWORD [-- COMMAND [ARG...]]\n");
     return 2;
   }
-  int fd = listen_loopback(static_cast<int>(strtol(argv[1], nullptr, 10)));
+  sockaddr_in addr;
+  int fd = listen_loopback(static_cast<int>(strtol(argv[1], nullptr, 10)), &addr);
   if (fd < 0) {
     (void)fprintf(stderr, "demo-server: cannot listen on 127.0.0.1:%s\n", argv[1]);
     return 2;
   }
+  char address[32];
+  (void)snprintf(address, sizeof address, "127.0.0.1:%d", ntohs(addr.sin_port));
+  (void)fprintf(stderr, "demo-server: listening on %s\n", address);
+  (void)setenv("DEMO_ADDRESS", address, 1);
   pid_t child = 0;
   if (argc > 4) {
     // Ctrl+C reaches the child too: let it stop in order, then follow it.
