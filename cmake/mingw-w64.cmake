@@ -19,5 +19,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # The configure checks' own builds read this file too.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MINGW_TRIPLET)
-# One .exe that needs no DLLs beyond the system's own.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# One .exe that needs no DLLs beyond the system's own, with no link time
+# stamp in its header, so that two builds of a release are the same.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")

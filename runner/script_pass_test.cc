@@ -56,14 +56,6 @@ class ScriptPass : public testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
-  // Returns the datagrams that the server received after the first.
-  std::vector<std::string> received() {
-    std::vector<std::string> datagrams;
-    std::string datagram;
-    while (udp_receive(server, &datagram, 0)) datagrams.push_back(datagram);
-    return datagrams;
-  }
-
   udp_peer server;
   rcon_link link;
   sockaddr_in client;
@@ -112,9 +104,12 @@ TEST_F(ScriptPass, CarriesOutCommandsAsTheyStand) {
   run("rcon status\nrcon  two words\nrcon \nrcon %s%n\nRCON x\n rcon x\nrcon\tx\n"
       "rcon\necho\nEcho x\necho hi\necho \necho %s%n\necho a\0b\n"s);
   EXPECT_EQ(printed(), "hi\n\n%s%n\na\n");
-  std::vector<std::string> sent = {command("status"), command(" two words"),
-                                   command(""), command("%s%n")};
-  EXPECT_EQ(received(), sent);
+  std::vector<std::string> sent;
+  std::string datagram;
+  while (udp_receive(server, &datagram, 0)) sent.push_back(datagram);
+  std::vector<std::string> expected = {command("status"), command(" two words"),
+                                       command(""), command("%s%n")};
+  EXPECT_EQ(sent, expected);
 }
 
 // A wait's seconds are read as atol() reads them. Those that are no
