@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
   printf("| target | measured | |\n|---|---:|---|\n");
   if (full) cost_per_line(sink);
   stop_latency(full ? 20 : 6);
-  wait_cpu(sink, full ? 30 : 2);
+  wait_cpu(sink, full ? 30 : 5);
   loop_mode(full ? 10 : 2);
   burst();
   check("peak RSS, at most 4 MiB", "%.0f KiB", static_cast<double>(peak_rss_kib),
