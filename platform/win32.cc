@@ -99,10 +99,10 @@ void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
   wait_unless_stopped(nullptr, ms, stop);
 }
 
-// Share modes that let the script be renamed over, replaced or deleted while
-// a pass holds it, as "move /y" and editors that save through a new file
-// do. Binary mode: the script reader reads CR LF and 0x1A itself, as on
-// POSIX.
+// Share modes that let the script be renamed or deleted while a pass holds
+// it, so that it can be replaced meanwhile: moved away, and a new one moved
+// into its name, as editors that save through a new file do. Binary mode:
+// the script reader reads CR LF and 0x1A itself, as on POSIX.
 int script_file_open(const char* path) {
   HANDLE h = CreateFileA(path, GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
