@@ -27,7 +27,7 @@ TEST(RconOpen, TakesOnlyADottedAddressAndAPort) {
       {"127.0.0.1:+ 27960", nullptr, 0},
       {"127.0.0.1:-1", nullptr, 0},
       {"127.0.0.1:0", nullptr, 0},
-      {"127.0.0.1:65537", nullptr, 0},  // would wrap to port 1
+      {"127.0.0.1:65537", nullptr, 0},       // would wrap to port 1
       {"127.0.0.1:4294995256", nullptr, 0},  // 2^32 + 27960
   };
   ASSERT_TRUE(net_start());
