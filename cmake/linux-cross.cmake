@@ -1,7 +1,7 @@
 # Cross-build for Linux on another processor with Debian's cross compilers:
 # LINUX_TRIPLET picks them, aarch64-linux-gnu (64-bit ARM, Debian's arm64)
 # or arm-linux-gnueabihf (32-bit ARM with hardware floating point, armhf).
-# The programs run here under qemu-user (tools/test-cross).
+# The programs run here under qemu-user (tools/test-static).
 if(NOT LINUX_TRIPLET)
   set(LINUX_TRIPLET aarch64-linux-gnu)
 endif()
