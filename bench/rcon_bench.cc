@@ -128,7 +128,7 @@ double finish(const run& r, double* cpu_s = nullptr, bool watch_rss = false) {
 int run_floor(const char* endpoint, const char* script) {
   rcon_link link;
   FILE* file = fopen(script, "rb");
-  if (!rcon_open(&link, endpoint, "secret") || file == nullptr) return 2;
+  if (!rcon_open(&link, endpoint) || file == nullptr) return 2;
   char line[1025];
   char datagram[RCON_SEND_MAX];
   while (fgets(line, sizeof line, file) != nullptr) {

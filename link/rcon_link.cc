@@ -8,29 +8,31 @@
 #include "output/output.h"
 
 // Reads the server's address from \a endpoint, "ADDRESS:PORT", into \a addr.
-// Returns 0, with \a addr unchanged, unless the address is dotted IPv4 and
-// the port is from 1 to 65535: a host name is not looked up, and the
-// broadcast address, which is what inet_addr() makes of anything else, is
-// refused too.
+// Returns 0, with \a addr unchanged, unless the address is four plain
+// decimal numbers (no name is looked up) other than 255.255.255.255,
+// followed at once by the colon and a port from 1 to 65535.
 static int read_endpoint(const char* endpoint, sockaddr_in* addr) {
-  const char* colon = strchr(endpoint, ':');
-  if (colon == nullptr) return 0;
-  char host[RCON_HOST_MAX + 1];
-  size_t host_len = static_cast<size_t>(colon - endpoint);
-  if (host_len > RCON_HOST_MAX) return 0;
-  memcpy(host, endpoint, host_len);
-  host[host_len] = '\0';
-  uint32_t address = inet_addr(host);
+  uint32_t address;
+  const char* colon = parse_dotted_quad(endpoint, &address);
+  if (colon == nullptr || *colon != ':' || address == UINT32_MAX) return 0;
   uint16_t port = parse_port(colon + 1);
-  if (address == INADDR_NONE || port == 0) return 0;
+  if (port == 0) return 0;
   memset(addr, 0, sizeof *addr);
   addr->sin_family = AF_INET;
-  addr->sin_addr.s_addr = address;
+  addr->sin_addr.s_addr = htonl(address);
   addr->sin_port = htons(port);
   return 1;
 }
 
-int rcon_open(rcon_link* link, const char* endpoint, const char* password) {
+void rcon_keep_password(rcon_link* link, char* argument) {
+  size_t len = strlen(argument);
+  size_t kept = len < sizeof link->password ? len : sizeof link->password - 1;
+  memcpy(link->password, argument, kept);
+  link->password[kept] = '\0';
+  memset(argument, 0, len);
+}
+
+int rcon_open(rcon_link* link, const char* endpoint) {
   // An endpoint that cannot be used leaves nothing to undo.
   if (!read_endpoint(endpoint, &link->server_addr)) return 0;
   if (!net_start()) return 0;
@@ -40,7 +42,6 @@ int rcon_open(rcon_link* link, const char* endpoint, const char* password) {
     return 0;
   }
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
-  link->password = password;
   return 1;
 }
 

@@ -3,10 +3,10 @@
 #ifndef RCON_LINK_H
 #define RCON_LINK_H
 
+#include "link/datagram.h"
 #include "platform/platform.h"
 
 enum {
-  RCON_HOST_MAX = 63,             // characters of the address before the colon
   RCON_RECEIVE_BUFFER = 1 << 20,  // bytes asked of the system
   RCON_DRAIN_MAX = 1 << 16,       // datagrams one drain takes at most
 };
@@ -15,15 +15,23 @@ enum {
 struct rcon_link {
   rcon_socket sock;
   sockaddr_in server_addr;  // port and address in network byte order
-  const char* password;     // the command-line argument itself, not a copy
+  // The run's own copy of the password. One that fills it, cut short,
+  // could never be sent: no command datagram holds it.
+  char password[RCON_SEND_MAX];
 };
+
+/// Keeps the password \a argument in \a link and overwrites the argument
+/// with zero bytes, so that the process list, which shows the arguments for
+/// as long as the program runs, shows none of it.
+void rcon_keep_password(rcon_link* link, char* argument);
 
 /// Reads the server's "ADDRESS:PORT" from \a endpoint, which it leaves as it
 /// is, and opens the UDP socket. Returns 1 on success; 0 on failure, also
-/// for an endpoint that cannot be used: no colon, an address that is not
-/// dotted IPv4 (no name is looked up), 255.255.255.255, or a port that is
-/// not from 1 to 65535.
-int rcon_open(rcon_link* link, const char* endpoint, const char* password);
+/// for an endpoint that cannot be used: an address that is not four plain
+/// decimal numbers from 0 to 255 (no name is looked up, no octal, hex or
+/// short form is read), 255.255.255.255, anything but a colon right after
+/// the address, or a port that is not from 1 to 65535.
+int rcon_open(rcon_link* link, const char* endpoint);
 
 /// Shuts the link's socket down, closes it and stops the socket library. On
 /// Windows a socket whose shutdown fails is not closed itself: stopping the

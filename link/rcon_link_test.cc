@@ -4,22 +4,38 @@
 
 #include <string>
 
-// An endpoint that cannot be used fails the set-up: a typo must not send the
-// password anywhere. One that can is read without name lookup, and left as
-// it was given.
-TEST(RconOpen, TakesOnlyADottedAddressAndAPort) {
+// An endpoint that cannot be used fails the set-up: a typo, or a form that
+// another reader of addresses takes for some other host, must not send the
+// password anywhere. One that can is read without name lookup.
+TEST(RconOpen, TakesOnlyAPlainAddressAndAPort) {
   const struct {
     const char* endpoint;
     const char* address;  // as it is then stored, or nullptr for a failure
     int port;
   } rows[] = {
       {"127.0.0.1:27960", "127.0.0.1", 27960},
+      {"127.0.0.2:1", "127.0.0.2", 1},
+      {"10.0.0.255:65535", "10.0.0.255", 65535},
+      {"0.0.0.0:27960", "0.0.0.0", 27960},
       {"192.0.2.7: +27960\r\n", "192.0.2.7", 27960},
-      {"127.0.0.1:65535", "127.0.0.1", 65535},
       {"127.0.0.1", nullptr, 0},
       {"localhost:27960", nullptr, 0},
       {":27960", nullptr, 0},
       {"255.255.255.255:27960", nullptr, 0},
+      {"256.0.0.1:27960", nullptr, 0},
+      {"127.0.0.010:27960", nullptr, 0},  // octal: 127.0.0.8
+      {"0177.0.0.1:27960", nullptr, 0},
+      {"127.000.000.001:27960", nullptr, 0},
+      {"0x7f.0.0.1:27960", nullptr, 0},
+      {"127.0.1:27960", nullptr, 0},  // short forms: 127.0.0.1
+      {"127.1:27960", nullptr, 0},
+      {"2130706433:27960", nullptr, 0},
+      {"127.0.0.1 x:27960", nullptr, 0},
+      {"127.0.0.1\t:27960", nullptr, 0},
+      {" 127.0.0.1:27960", nullptr, 0},
+      {"+127.0.0.1:27960", nullptr, 0},
+      {"127.0.0.1.:27960", nullptr, 0},
+      {"127..0.1:27960", nullptr, 0},
       {"127.0.0.1:", nullptr, 0},
       {"127.0.0.1:2796O", nullptr, 0},
       {"127.0.0.1:27960abc", nullptr, 0},
@@ -32,11 +48,8 @@ TEST(RconOpen, TakesOnlyADottedAddressAndAPort) {
   };
   ASSERT_TRUE(net_start());
   for (const auto& row : rows) {
-    std::string endpoint = row.endpoint;
     rcon_link link;
-    ASSERT_EQ(rcon_open(&link, endpoint.c_str(), "pw"), row.address != nullptr)
-        << endpoint;
-    EXPECT_EQ(endpoint, row.endpoint);
+    ASSERT_EQ(rcon_open(&link, row.endpoint), row.address != nullptr) << row.endpoint;
     if (row.address == nullptr) continue;
     EXPECT_EQ(inet_ntoa(link.server_addr.sin_addr), std::string(row.address));
     EXPECT_EQ(ntohs(link.server_addr.sin_port), row.port);

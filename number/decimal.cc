@@ -49,6 +49,22 @@ uint16_t parse_port(const char* text) {
   return static_cast<uint16_t>(d.capped);
 }
 
+// Other readers of addresses take octal, hex, short forms and what follows a
+// blank: each of those would send the password to a host that nobody named.
+const char* parse_dotted_quad(const char* text, uint32_t* address) {
+  uint32_t value = 0;
+  for (int part = 0; part < 4; part++) {
+    if (part > 0 && *text++ != '.') return nullptr;
+    if (*text < '0' || *text > '9') return nullptr;  // no blank, sign or empty part
+    decimal d = scan_decimal(text);
+    if (d.capped > 255 || (d.digits > 1 && *text == '0')) return nullptr;
+    value = value << 8 | d.capped;
+    text = d.end;
+  }
+  *address = value;
+  return text;
+}
+
 int32_t as_signed32(uint32_t v) {
   if (v <= INT32_MAX) return static_cast<int32_t>(v);
   return -static_cast<int32_t>(UINT32_MAX - v) - 1;

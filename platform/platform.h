@@ -10,8 +10,8 @@
 #include <stddef.h>
 
 #ifdef _WIN32
-// inet_addr()'s rules are the ones the program promises for the address;
-// inet_pton() would read fewer forms.
+// For the tests' loopback peers, which name addresses with inet_addr() and
+// inet_ntoa().
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 #include <winsock2.h>
 typedef SOCKET rcon_socket;
@@ -28,6 +28,18 @@ typedef socklen_t rcon_socklen;
 
 /// The signals that ask for an orderly stop.
 inline constexpr int STOP_SIGNALS[] = {SIGABRT, SIGINT, SIGTERM};
+
+/// Overwrites argument \a index in the copy of the command line that the
+/// system keeps for the process list, where it keeps one apart from the
+/// arguments that main() gets (Windows). On POSIX the process list reads
+/// those arguments themselves, and there is nothing more to do.
+void hide_argument(int index);
+
+#ifdef _WIN32
+/// Overwrites argument \a index of the Windows command line \a line with
+/// blanks, as the runtime splits it into arguments (0 is the program).
+void blank_argument(wchar_t* line, int index);
+#endif
 
 /// Starts the socket library. Returns 1 on success, 0 on failure.
 int net_start();

@@ -13,6 +13,56 @@
 #include <string.h>
 #include <windows.h>
 
+// Returns where the argument that starts at \a p ends in a command line, by
+// the runtime's rules for splitting it: a blank outside double quotes ends
+// it; 2n backslashes and a quote are n backslashes and a quote that opens or
+// closes a quoted part, 2n+1 and a quote are n and a literal quote; "" in a
+// quoted part is a literal quote that also closes it.
+static wchar_t* argument_end(wchar_t* p) {
+  int quoted = 0;
+  while (*p != 0 && (quoted || (*p != ' ' && *p != '\t'))) {
+    int slashes = 0;
+    while (*p == '\\') {
+      slashes++;
+      p++;
+    }
+    if (slashes > 0 && *p != '"') continue;  // plain backslashes
+    if (*p == 0) break;
+    if (*p == '"' && slashes % 2 == 0) {
+      if (quoted && p[1] == '"') p++;
+      quoted = !quoted;
+    }
+    p++;
+  }
+  return p;
+}
+
+void blank_argument(wchar_t* line, int index) {
+  wchar_t* p = line;
+  // The program's name has a rule of its own: quoted up to the next quote.
+  if (*p == '"') {
+    p++;
+    while (*p != 0 && *p != '"') p++;
+    if (*p == '"') p++;
+  } else {
+    while (*p != 0 && *p != ' ' && *p != '\t') p++;
+  }
+  for (int i = 1; i <= index; i++) {
+    while (*p == ' ' || *p == '\t') p++;
+    wchar_t* end = argument_end(p);
+    if (i == index) {
+      while (p < end) *p++ = ' ';
+    }
+    p = end;
+  }
+}
+
+// Process viewers read the command line in the process's own block, which
+// GetCommandLineW() hands out; the runtime made the arguments from a copy.
+void hide_argument(int index) {
+  blank_argument(GetCommandLineW(), index);
+}
+
 int net_start() {
   WSADATA granted;
   if (WSAStartup(0x0002, &granted) != 0) return 0;

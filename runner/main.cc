@@ -17,11 +17,15 @@
 int main(int argc, char** argv) {
   hold_standard_descriptors();
   if (argc != 5) exit(1);
+  // Before anything else: the process list shows the arguments to every
+  // user of the machine for as long as the program runs.
+  rcon_link link;
+  rcon_keep_password(&link, argv[2]);
+  hide_argument(2);
   output_to(1);
   install_stop_handler(on_stop_signal);
   int loop = strcmp(argv[3], "loop") == 0;
-  rcon_link link;
-  if (!rcon_open(&link, argv[1], argv[2])) exit(1);
+  if (!rcon_open(&link, argv[1])) exit(1);
   end_set_up();
   int unreadable = 0;  // the error that the last pass met, once said
   for (;;) {

@@ -24,7 +24,9 @@ class ScriptPass : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(net_start());
     server = udp_peer_open();
-    ASSERT_TRUE(rcon_open(&link, endpoint_of(server).c_str(), "pw"));
+    char password[] = "pw";
+    rcon_keep_password(&link, password);
+    ASSERT_TRUE(rcon_open(&link, endpoint_of(server).c_str()));
     rcon_send(&link, "hello");  // the system picks the link's port now
     std::string hello;
     ASSERT_TRUE(udp_receive(server, &hello, 1000, &client));
