@@ -158,7 +158,8 @@ step command_line(const std::vector<std::string>& words) {
     }
     std::vector<std::string> expected = {shown.at(0)};
     for (const std::string& w : words) {
-      expected.push_back(replaced(replaced(w, "$S", endpoint_of(p->server)), "$F", p->script));
+      expected.push_back(
+          replaced(replaced(w, "$S", endpoint_of(p->server)), "$F", p->script));
     }
     EXPECT_EQ(shown, expected);
   };
