@@ -42,6 +42,8 @@ int rcon_open(rcon_link* link, const char* endpoint) {
     return 0;
   }
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
+  link->unsent = 0;
+  link->failing = 0;
   return 1;
 }
 
@@ -50,14 +52,18 @@ void rcon_close(rcon_socket sock) {
   net_stop();
 }
 
-void rcon_send(const rcon_link* link, const char* command) {
+void rcon_send(rcon_link* link, const char* command) {
   char datagram[RCON_SEND_MAX];
   size_t len = build_command_datagram(datagram, link->password, command);
-  if (len == 0) return;
-  // An int length suits both socket interfaces; it is at most RCON_SEND_MAX.
-  sendto(link->sock, datagram, static_cast<int>(len), 0,
-         reinterpret_cast<const sockaddr*>(&link->server_addr),
-         sizeof link->server_addr);
+  const char* why = "too long for one datagram";
+  if (len > 0) why = socket_send(link->sock, datagram, len, &link->server_addr);
+  if (why == nullptr) {
+    link->failing = 0;
+    return;
+  }
+  if (!link->failing) say_not_sent(why);
+  link->unsent = 1;
+  link->failing = 1;
 }
 
 // Returns 1 if \a from is the server's address and port; nothing else of the
@@ -68,15 +74,24 @@ static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
          from->sin_port == server->sin_port;
 }
 
-int rcon_poll(const rcon_link* link) {
+// What one drain has taken off the socket, and how much of it it printed.
+struct drain_tally {
+  int taken;
+  int printed;
+};
+
+// Does what rcon_poll() does, and counts what it takes in \a tally: also a
+// datagram that ends the drain, so that no flood of them is taken for a
+// quiet socket.
+static int take_datagram(const rcon_link* link, drain_tally* tally) {
   // A byte more than the longest datagram that is taken: one that fills it
   // too is lost, whether the system cut it short or refused it.
   char buf[RCON_RECEIVE_MAX + 1];
-  if (!socket_readable_now(link->sock)) return 0;
   sockaddr_in from;
   memset(&from, 0, sizeof from);  // a sender left unsaid is nobody's
   long len = socket_receive(link->sock, buf, sizeof buf, &from);
   if (len < 0) return 0;
+  tally->taken++;
   // Anyone else's datagram is skipped, whatever it holds: no stranger can end
   // a drain and so hold the server's replies back.
   if (!from_server(&from, &link->server_addr)) return 1;
@@ -85,12 +100,23 @@ int rcon_poll(const rcon_link* link) {
   const char* text = reply_text(buf, static_cast<size_t>(len));
   if (text == nullptr) return static_cast<int>(len);
   int text_len = static_cast<int>(len - RCON_REPLY_HEADER_LEN);
-  if (text_len > 0) print_text(text);
+  if (text_len > 0) {
+    print_text(text);
+    tally->printed++;
+  }
   return text_len;
 }
 
-void rcon_drain(const rcon_link* link) {
-  for (int taken = 0; taken < RCON_DRAIN_MAX; taken++) {
-    if (rcon_poll(link) == 0) return;
+int rcon_poll(const rcon_link* link) {
+  drain_tally tally = {0, 0};
+  return take_datagram(link, &tally);
+}
+
+rcon_drained rcon_drain(const rcon_link* link) {
+  drain_tally tally = {0, 0};
+  for (int polls = 0; polls < RCON_DRAIN_MAX; polls++) {
+    if (take_datagram(link, &tally) == 0) break;
   }
+  if (tally.printed > 0) return DRAINED_REPLIES;
+  return tally.taken > 0 ? DRAINED_OTHERS : DRAINED_NOTHING;
 }

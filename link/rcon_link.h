@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 
 enum {
-  RCON_RECEIVE_BUFFER = 1 << 20,  // bytes asked of the system
+  RCON_RECEIVE_BUFFER = 3 << 19,  // bytes asked of the system: 1.5 MiB
   RCON_DRAIN_MAX = 1 << 16,       // datagrams one drain takes at most
 };
 
@@ -18,6 +18,8 @@ struct rcon_link {
   // The run's own copy of the password. One that fills it, cut short,
   // could never be sent: no command datagram holds it.
   char password[RCON_SEND_MAX];
+  int unsent;   // 1 once a command could not go out
+  int failing;  // 1 from a command that could not go out until one does
 };
 
 /// Keeps the password \a argument in \a link and overwrites the argument
@@ -38,9 +40,12 @@ int rcon_open(rcon_link* link, const char* endpoint);
 /// library releases it.
 void rcon_close(rcon_socket sock);
 
-/// Sends \a command to the server as one command datagram, or sends nothing
-/// when the datagram would not fit in RCON_SEND_MAX bytes.
-void rcon_send(const rcon_link* link, const char* command);
+/// Sends \a command to the server as one command datagram. When it cannot go
+/// out (the datagram would not fit in RCON_SEND_MAX bytes, or the system
+/// refuses it), nothing is sent, unsent is set, and the reason is said on
+/// standard error: once, until a command goes out again, so that a loop
+/// through a network outage says it once.
+void rcon_send(rcon_link* link, const char* command);
 
 /// Takes at most one datagram off the socket without waiting, and prints its
 /// text if it is a console-output reply from the server's own address and
@@ -51,11 +56,15 @@ void rcon_send(const rcon_link* link, const char* command);
 /// which is skipped whatever it holds.
 int rcon_poll(const rcon_link* link);
 
+/// What a drain took.
+enum rcon_drained { DRAINED_NOTHING, DRAINED_OTHERS, DRAINED_REPLIES };
+
 /// Polls until rcon_poll() returns 0, or RCON_DRAIN_MAX datagrams have been
 /// taken: a flood from anywhere cannot hold the script, or a stop, for more
 /// than one drain's worth. That is far more than the receive buffer holds at
 /// once, so a drain still takes all that waited when it began; the rest
-/// waits for the next drain.
-void rcon_drain(const rcon_link* link);
+/// waits for the next drain. Returns DRAINED_REPLIES if it printed a reply's
+/// text, DRAINED_OTHERS if it took datagrams but printed none of them.
+rcon_drained rcon_drain(const rcon_link* link);
 
 #endif

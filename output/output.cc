@@ -82,22 +82,31 @@ void start_output_deadline() {
   ring_after(1, &deadline_passed);
 }
 
-// Writes "rcon-script: WHAT: the error's text" and a line feed to standard
-// error, in one write; \a what ends with \a path.
-static void say(const char* what, const char* path, int err) {
+// Writes "rcon-script: WHAT: WHY" and a line feed to standard error, in one
+// write.
+static void say(const char* what, const char* why) {
   char message[OUTPUT_BLOCK];
-  int len = snprintf(message, sizeof message, "rcon-script: %s%s: %s\n", what, path,
-                     error_text(err));
+  int len = snprintf(message, sizeof message, "rcon-script: %s: %s\n", what, why);
   if (len > 0) (void)write_all(2, message, strlen(message));
 }
 
 void say_cannot_read(const char* path, int err) {
-  say("cannot read ", path, err);
+  char what[OUTPUT_BLOCK];
+  (void)snprintf(what, sizeof what, "cannot read %s", path);
+  say(what, error_text(err));
+}
+
+void say_not_sent(const char* why) {
+  say("command not sent", why);
+}
+
+void output_flush() {
+  write_held();
 }
 
 int output_exit_status() {
   write_held();
   if (first_error == 0) return 0;
-  say("write error", "", first_error);
+  say("write error", error_text(first_error));
   return 1;
 }

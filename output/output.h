@@ -9,7 +9,8 @@ enum { OUTPUT_BLOCK = 4096 };  // holds any one print: a line or a reply's text
 /// with nothing held and nothing lost so far. Where a reader waits for each
 /// line (a terminal, or the systemd journal), each print goes out whole in
 /// one write as soon as it is made; into a file or another pipe, prints are
-/// gathered in blocks of OUTPUT_BLOCK bytes.
+/// gathered in blocks of OUTPUT_BLOCK bytes, written out when a block is
+/// full, when the program is about to sleep (output_flush()) and at the end.
 void output_to(int fd);
 
 /// Prints \a text, up to its zero byte, as it stands: never as a format.
@@ -27,6 +28,14 @@ void start_output_deadline();
 /// Says on standard error, in one line, that the script at \a path cannot
 /// be read, and why: the error number \a err.
 void say_cannot_read(const char* path, int err);
+
+/// Says on standard error, in one line, that a command could not go out,
+/// and \a why.
+void say_not_sent(const char* why);
+
+/// Writes out what is held: the program is about to sleep, and a reader of a
+/// file or a pipe must not wait meanwhile for a block to fill.
+void output_flush();
 
 /// Writes out what is still held. Returns the exit status that the output
 /// earns: 0 if every print went out; 1 if some were lost, after saying so in

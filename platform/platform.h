@@ -61,11 +61,16 @@ void socket_shutdown_close(rcon_socket sock);
 /// never waits.
 int socket_readable_now(rcon_socket sock);
 
-/// Takes the datagram that socket_readable_now() found on \a sock into \a buf
-/// of \a cap bytes, and puts its sender in \a from. Returns its length, or
-/// \a cap for a datagram that does not fit in fewer (POSIX cuts it short,
-/// Windows refuses it); -1 when none could be taken. Never waits.
+/// Takes the datagram that waits on \a sock, if one does, into \a buf of \a cap
+/// bytes, and puts its sender in \a from. Returns its length, or \a cap for
+/// a datagram that does not fit in fewer (POSIX cuts it short, Windows
+/// refuses it); -1 when none waits or none could be taken. Never waits.
 long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from);
+
+/// Sends the \a len bytes of \a data to \a to as one datagram. Returns
+/// nullptr once it has gone out, or the system's reason why not, as text.
+const char* socket_send(rcon_socket sock, const char* data, size_t len,
+                        const sockaddr_in* to);
 
 /// Installs \a handler for STOP_SIGNALS for the whole run, and readies
 /// wake_waits().
@@ -75,8 +80,7 @@ void install_stop_handler(void (*handler)(int));
 /// signal to its default action before calling it (Windows).
 void keep_stop_handler(int sig);
 
-/// For the stop handler: ends pause_unless_stopped() and script_file_read()'s
-/// wait for the script's next bytes at once, also one that is about to
+/// For the stop handler: ends wait_for() at once, also one that is about to
 /// begin. On Windows a read that has begun, of a line half typed at the
 /// console, still waits for its end.
 void wake_waits();
@@ -85,28 +89,29 @@ void wake_waits();
 /// is done to the time of day.
 long long monotonic_ms();
 
-/// Pauses for \a ms milliseconds, or less once \a stop is set: a stop that
-/// arrives before or during the pause ends it at once.
-void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop);
+/// What ended wait_for().
+enum wait_end { WAIT_STOPPED, WAIT_TIME_UP, WAIT_SCRIPT, WAIT_REPLIES };
+
+/// Waits until the script \a fd (-1: none) can be read without waiting, a
+/// datagram (or an error) waits on \a replies (RCON_NO_SOCKET: none), \a ms
+/// milliseconds pass (-1: no limit; 0: it only looks) or \a stop is set, also
+/// before it begins. Returns the first of those; a script that is ready comes
+/// before replies. On Windows an empty pipe, the console and the socket are
+/// looked at every WAIT_LOOK_MS, and a stop while the socket is watched ends
+/// the wait at the next look.
+wait_end wait_for(int fd, rcon_socket replies, int ms,
+                  const volatile sig_atomic_t* stop);
+
+enum { WAIT_LOOK_MS = 50 };
 
 /// Opens the script at \a path for reading its bytes as they are, without
 /// waiting for a FIFO's writer. Returns a descriptor, or -1 with errno set.
 int script_file_open(const char* path);
 
-/// What script_file_read() returns, having read nothing, when the server's
-/// replies are to be printed before it waits on: drain, then read again.
-enum { SCRIPT_READ_DRAIN = -2 };
-
-/// Reads at most \a cap bytes of the script as soon as there are any, so that
-/// a line from a pipe or a terminal is seen the moment it is complete.
-/// Returns how many were read; 0 at the end, or once \a stop is set while it
-/// waits; -1 with errno set after a read error. While it waits it returns
-/// SCRIPT_READ_DRAIN: on POSIX as soon as a datagram waits on \a replies; on
-/// Windows every tenth of a second while a pipe is empty, and every half
-/// second while no key has been pressed at the console. A regular file is
-/// read at once.
-long script_file_read(int fd, unsigned char* buf, size_t cap, rcon_socket replies,
-                      const volatile sig_atomic_t* stop);
+/// Reads at most \a cap bytes of the script, once wait_for() has found it
+/// ready: a whole line from a terminal, what a pipe holds, a chunk of a
+/// file. Returns how many were read, 0 at the end, or -1 with errno set.
+long script_file_read(int fd, unsigned char* buf, size_t cap);
 
 void script_file_close(int fd);
 

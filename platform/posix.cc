@@ -3,6 +3,7 @@
 // Only the program's own handlers can cut a call here short, and each of
 // them means a stop, which the callers look for: no call is made again after
 // EINTR.
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -31,6 +32,13 @@ void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
   (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
+const char* socket_send(rcon_socket sock, const char* data, size_t len,
+                        const sockaddr_in* to) {
+  ssize_t sent =
+      sendto(sock, data, len, 0, reinterpret_cast<const sockaddr*>(to), sizeof *to);
+  return sent >= 0 ? nullptr : strerror(errno);
+}
+
 // An unconnected UDP socket fails the shutdown with ENOTCONN, so the socket
 // is closed whatever the shutdown returned.
 void socket_shutdown_close(rcon_socket sock) {
@@ -45,8 +53,8 @@ int socket_readable_now(rcon_socket sock) {
   return poll(&p, 1, 0) > 0;
 }
 
-// A datagram that poll() reported can still vanish (a bad checksum is found
-// only when it is received), and the receive must not wait then.
+// No poll() first: a drain is one call a datagram, and keeps up with a
+// burst that comes as fast as loopback carries it.
 long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
   socklen_t from_len = sizeof *from;
   return static_cast<long>(recvfrom(sock, buf, cap, MSG_DONTWAIT,
@@ -63,23 +71,18 @@ void wake_waits() {
   (void)written;  // a full pipe wakes the wait just as well
 }
 
-// What ended a wait.
-enum wait_end { WAIT_STOPPED, WAIT_READY, WAIT_REPLIES };
-
-// Waits until \a fd is ready, a datagram waits on \a sock (-1 for none of
-// either), \a ms pass (-1: no limit) or a stop comes. Returns WAIT_REPLIES
-// only when the datagram came first: a script that is ready is read first.
-static wait_end wait_unless_stopped(int fd, rcon_socket sock, int ms,
-                                    const volatile sig_atomic_t* stop) {
+wait_end wait_for(int fd, rcon_socket replies, int ms,
+                  const volatile sig_atomic_t* stop) {
   char bytes[64];
   while (read(wake_pipe[0], bytes, sizeof bytes) > 0) {
   }
   if (*stop) return WAIT_STOPPED;
-  pollfd fds[3] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}, {sock, POLLIN, 0}};
+  pollfd fds[3] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}, {replies, POLLIN, 0}};
   (void)poll(fds, 3, ms);  // poll() passes over a negative descriptor
   if (*stop) return WAIT_STOPPED;
-  if (fds[1].revents == 0 && fds[2].revents != 0) return WAIT_REPLIES;
-  return WAIT_READY;
+  if (fds[1].revents != 0) return WAIT_SCRIPT;
+  if (fds[2].revents != 0) return WAIT_REPLIES;
+  return WAIT_TIME_UP;
 }
 
 // Installs \a handler for \a sig, with \a flags, for the rest of the run.
@@ -110,10 +113,6 @@ long long monotonic_ms() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
-  (void)wait_unless_stopped(-1, RCON_NO_SOCKET, ms, stop);
-}
-
 // O_NONBLOCK only for the open itself: a FIFO without a writer would
 // otherwise hold the open, where no stop signal can end it.
 int script_file_open(const char* path) {
@@ -124,18 +123,7 @@ int script_file_open(const char* path) {
   return fd;
 }
 
-// One read() hands over what is there: a whole line from a terminal, what
-// the writer has written from a pipe, a full buffer from a regular file.
-long script_file_read(int fd, unsigned char* buf, size_t cap, rcon_socket replies,
-                      const volatile sig_atomic_t* stop) {
-  switch (wait_unless_stopped(fd, replies, -1, stop)) {
-    case WAIT_STOPPED:
-      return 0;
-    case WAIT_REPLIES:
-      return SCRIPT_READ_DRAIN;
-    case WAIT_READY:
-      break;
-  }
+long script_file_read(int fd, unsigned char* buf, size_t cap) {
   return static_cast<long>(read(fd, buf, cap));
 }
 

@@ -10,6 +10,7 @@
 #include <io.h>
 #include <signal.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
@@ -80,6 +81,24 @@ void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
                    sizeof bytes);
 }
 
+// Returns the system's text for the error \a code, without its line end.
+static const char* system_text(DWORD code) {
+  static char text[256];
+  DWORD len = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, text, sizeof text, nullptr);
+  while (len > 0 && (text[len - 1] == '\r' || text[len - 1] == '\n')) len--;
+  text[len] = '\0';
+  if (len == 0) (void)snprintf(text, sizeof text, "error %lu", code);
+  return text;
+}
+
+const char* socket_send(rcon_socket sock, const char* data, size_t len,
+                        const sockaddr_in* to) {
+  int sent = sendto(sock, data, static_cast<int>(len), 0,
+                    reinterpret_cast<const sockaddr*>(to), sizeof *to);
+  return sent != SOCKET_ERROR ? nullptr : system_text(WSAGetLastError());
+}
+
 // A socket whose shutdown fails is left to WSACleanup(), which releases it.
 void socket_shutdown_close(rcon_socket sock) {
   if (shutdown(sock, SD_BOTH) == 0) closesocket(sock);
@@ -94,9 +113,11 @@ int socket_readable_now(rcon_socket sock) {
   return select(static_cast<int>(sock) + 1, &readable, nullptr, nullptr, &now) > 0;
 }
 
-// select() has found the datagram: the receive does not wait. One that does
-// not fit fails with WSAEMSGSIZE, its first bytes and its sender filled in.
+// The socket blocks, so select() looks first: then the receive does not
+// wait. One that does not fit fails with WSAEMSGSIZE, its first bytes and its
+// sender filled in.
 long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
+  if (!socket_readable_now(sock)) return -1;
   int from_len = sizeof *from;
   int len = recvfrom(sock, buf, static_cast<int>(cap), 0,
                      reinterpret_cast<sockaddr*>(from), &from_len);
@@ -132,21 +153,29 @@ long long monotonic_ms() {
   return static_cast<long long>(GetTickCount64());
 }
 
-// Waits up to \a ms for a stop, or for \a h (nullptr: none) to be signalled.
-// The event is cleared before the flag test: a stop that lands after the
-// test sets it again, and the wait returns at once. Without the event (it
-// could not be made), the wait runs its whole time.
-static void wait_unless_stopped(HANDLE h, int ms, const volatile sig_atomic_t* stop) {
-  if (stop_event != nullptr) ResetEvent(stop_event);
-  if (*stop) return;
+// Sleeps up to \a ms, or less once the stop's event or \a h (nullptr: none)
+// is signalled. Without the event (it could not be made), it sleeps its
+// whole time.
+static void sleep_unless_stopped(HANDLE h, DWORD ms) {
   HANDLE handles[2] = {stop_event, h};
   DWORD count = h != nullptr ? 2 : 1;
-  DWORD waited = WaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(ms));
-  if (waited == WAIT_FAILED) Sleep(static_cast<DWORD>(ms));
+  if (stop_event == nullptr ||
+      WaitForMultipleObjects(count, handles, FALSE, ms) == WAIT_FAILED) {
+    Sleep(ms);
+  }
 }
 
-void pause_unless_stopped(int ms, const volatile sig_atomic_t* stop) {
-  wait_unless_stopped(nullptr, ms, stop);
+// Sleeps up to \a ms, or less once a datagram waits on \a sock; where select()
+// fails at once (a socket that has sent nothing yet is not bound), on the
+// stop's event instead, so that the wait never spins.
+static void sleep_on_socket(rcon_socket sock, DWORD ms) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(sock, &readable);
+  timeval limit = {static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+  if (select(static_cast<int>(sock) + 1, &readable, nullptr, nullptr, &limit) < 0) {
+    sleep_unless_stopped(nullptr, ms);
+  }
 }
 
 // Share modes that let the script be renamed or deleted while a pass holds
@@ -167,11 +196,6 @@ int script_file_open(const char* path) {
   if (fd < 0) CloseHandle(h);
   return fd;
 }
-
-enum {
-  PIPE_LOOK_MS = 100,     // how often an empty pipe is looked at again
-  CONSOLE_LOOK_MS = 500,  // how long to wait for a key at most
-};
 
 // Returns 1 if a key has been pressed at the console \a in: a line is being
 // typed, and a read waits for its end. Other input events are taken off and
@@ -202,24 +226,43 @@ static int script_ready(HANDLE h) {
   }
 }
 
-// Windows has no wait for a pipe's data, so an empty pipe is looked at every
-// tenth of a second, and the console while no key is pressed every half
-// second; in between the caller drains. _read() then returns what one
-// ReadFile() gives: a line from the console, what is in a pipe. A read from
-// the console ends on Ctrl+C, whose handler runs on a thread of its own: it
-// gets a moment to set the flag, so that the stop is not taken for the end of
-// the script.
-long script_file_read(int fd, unsigned char* buf, size_t cap, rcon_socket,
-                      const volatile sig_atomic_t* stop) {
-  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  if (!script_ready(h)) {
-    if (GetFileType(h) == FILE_TYPE_PIPE) {
-      wait_unless_stopped(nullptr, PIPE_LOOK_MS, stop);
-    } else {
-      wait_unless_stopped(h, CONSOLE_LOOK_MS, stop);
+// Windows has no one wait for a pipe's data, a socket and an event at once.
+// So the script and the socket are looked at, then it sleeps: on the stop's
+// event and the console's input; while the socket is watched, in select()
+// for a look's length; while a pipe is empty, for a look's length. The event
+// is cleared before the flag test: a stop that lands after the test sets it
+// again, and the sleep on it ends at once.
+wait_end wait_for(int fd, rcon_socket replies, int ms,
+                  const volatile sig_atomic_t* stop) {
+  HANDLE h = fd >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(fd)) : nullptr;
+  int console = h != nullptr && GetFileType(h) == FILE_TYPE_CHAR;
+  long long until = monotonic_ms() + ms;
+  for (;;) {
+    if (stop_event != nullptr) ResetEvent(stop_event);
+    if (*stop) return WAIT_STOPPED;
+    if (h != nullptr && script_ready(h)) return WAIT_SCRIPT;
+    if (replies != RCON_NO_SOCKET && socket_readable_now(replies)) return WAIT_REPLIES;
+    DWORD step = INFINITE;
+    if (ms >= 0) {
+      long long left = until - monotonic_ms();
+      if (left <= 0) return WAIT_TIME_UP;
+      step = static_cast<DWORD>(left);
     }
-    return *stop ? 0 : SCRIPT_READ_DRAIN;
+    int looked_at = replies != RCON_NO_SOCKET || (h != nullptr && !console);
+    if (looked_at && step > WAIT_LOOK_MS) step = WAIT_LOOK_MS;
+    if (replies != RCON_NO_SOCKET) {
+      sleep_on_socket(replies, step);
+    } else {
+      sleep_unless_stopped(console ? h : nullptr, step);
+    }
   }
+}
+
+// _read() returns what one ReadFile() gives: a line from the console, what
+// is in a pipe. A read from the console ends on Ctrl+C, whose handler runs on
+// a thread of its own: it gets a moment to set the flag, so that the stop is
+// not taken for the end of the script.
+long script_file_read(int fd, unsigned char* buf, size_t cap) {
   int n = _read(fd, buf, static_cast<unsigned>(cap));
   if (n <= 0 && stop_event != nullptr && _isatty(fd)) {
     WaitForSingleObject(stop_event, 100);

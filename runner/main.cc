@@ -4,7 +4,8 @@
 //
 // MODE "loop" runs the script again and again until a stop signal; anything
 // else runs it once. The exit status is 1 for wrong usage, a failed set-up,
-// a script that cannot be read in a single run, or lost output; 0 otherwise.
+// a script that cannot be read or a command that cannot go out in a single
+// run, or lost output; 0 otherwise.
 #include <stdlib.h>
 #include <string.h>
 
@@ -27,18 +28,18 @@ int main(int argc, char** argv) {
   int loop = strcmp(argv[3], "loop") == 0;
   if (!rcon_open(&link, argv[1])) exit(1);
   end_set_up();
-  int unreadable = 0;  // the error that the last pass met, once said
+  int last_error = 0;  // the error number that kept the last pass from reading
   for (;;) {
     long long started = monotonic_ms();
     int error = run_pass(&link, argv[4]);
-    // Said once, and again only after the script has been read meanwhile.
-    if (error != 0 && error != unreadable) say_cannot_read(argv[4], error);
-    unreadable = error;
+    // Said when it changes: once while the script stays unreadable.
+    if (error != 0 && error != last_error) say_cannot_read(argv[4], error);
+    last_error = error;
     if (!loop || stop_requested) break;
     pace_passes(&link, started);
   }
   rcon_close(link.sock);
   int status = output_exit_status();
-  if (!loop && unreadable != 0) status = 1;
+  if (!loop && (last_error != 0 || link.unsent)) status = 1;
   return status;
 }

@@ -2,33 +2,23 @@
 
 #include <stdint.h>
 #include <string.h>
-#include <time.h>
 
 #include "number/decimal.h"
 #include "output/output.h"
 #include "platform/platform.h"
-#include "runner/stop_signal.h"
+#include "runner/waiting.h"
 
-enum { KEYWORD_LEN = 5, WAIT_STEP_MS = 500 };  // a wait drains every half second
+enum { KEYWORD_LEN = 5 };
 enum script_keyword { KEYWORD_NONE, KEYWORD_RCON, KEYWORD_ECHO, KEYWORD_WAIT };
 
-// Returns the calendar clock in whole seconds, cut to 32 bits.
-static int32_t clock_seconds() {
-  return as_signed32(static_cast<uint32_t>(time(nullptr)));
-}
-
-// Returns when the clock has moved \a seconds on from its first reading, or
-// at a stop; prints the server's replies every half second meanwhile. The
-// end time wraps in 32 bits, so a sum past the clock's range ends at once.
+// Returns once \a seconds have passed on a clock that only moves forward,
+// whatever is done to the time of day, or at a stop; prints the server's
+// replies as they come meanwhile. The number is read in 32 bits; one that is
+// not positive ends the wait at once.
 static void wait_seconds(const rcon_link* link, const char* seconds) {
-  uint32_t start = static_cast<uint32_t>(clock_seconds());
-  int32_t end = as_signed32(start + parse_decimal_wrapped(seconds));
-  if (stop_requested) return;
-  while (clock_seconds() < end) {
-    rcon_drain(link);
-    pause_unless_stopped(WAIT_STEP_MS, &stop_requested);
-    if (stop_requested) return;
-  }
+  int32_t n = as_signed32(parse_decimal_wrapped(seconds));
+  if (n <= 0) return;
+  (void)wait_printing_replies(link, -1, monotonic_ms() + 1000LL * n);
 }
 
 // Returns the command that \a line starts with: "rcon ", "echo " or "wait "
@@ -41,7 +31,7 @@ static script_keyword keyword_of(const char* line) {
 }
 
 // The argument is everything after the keyword, untrimmed, possibly empty.
-void run_script_line(const rcon_link* link, const char* line) {
+void run_script_line(rcon_link* link, const char* line) {
   switch (keyword_of(line)) {
     case KEYWORD_RCON:
       rcon_send(link, line + KEYWORD_LEN);

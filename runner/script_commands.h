@@ -5,7 +5,7 @@
 
 /// Carries out one script line, its final line feed already removed:
 /// "rcon " sends the rest of the line, "echo " prints it, "wait " pauses for
-/// that many seconds while draining replies; any other line does nothing.
-void run_script_line(const rcon_link* link, const char* line);
+/// that many seconds while printing replies; any other line does nothing.
+void run_script_line(rcon_link* link, const char* line);
 
 #endif

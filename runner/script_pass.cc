@@ -6,6 +6,7 @@
 #include "runner/script_commands.h"
 #include "runner/script_reader.h"
 #include "runner/stop_signal.h"
+#include "runner/waiting.h"
 
 enum { PASS_SPACING_MS = 500 };  // from the start of one pass to the next
 
@@ -15,7 +16,7 @@ static void drop_final_line_feed(char* line) {
   if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
 }
 
-int run_pass(const rcon_link* link, const char* path) {
+int run_pass(rcon_link* link, const char* path) {
   script_reader reader;
   if (!script_open(&reader, path, link)) return reader.error;
   char line[SCRIPT_LINE_MAX + 1];
@@ -31,8 +32,5 @@ int run_pass(const rcon_link* link, const char* path) {
 }
 
 void pace_passes(const rcon_link* link, long long started_ms) {
-  long long left = started_ms + PASS_SPACING_MS - monotonic_ms();
-  if (left <= 0 || stop_requested) return;
-  rcon_drain(link);
-  pause_unless_stopped(static_cast<int>(left), &stop_requested);
+  (void)wait_printing_replies(link, -1, started_ms + PASS_SPACING_MS);
 }

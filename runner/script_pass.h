@@ -7,7 +7,7 @@
 /// each line and drains the server's replies after it, whatever the line
 /// was. Returns 0, or the error number that kept the script from being read:
 /// it could not be opened, or a read failed.
-int run_pass(const rcon_link* link, const char* path);
+int run_pass(rcon_link* link, const char* path);
 
 /// In loop mode, between passes: returns half a second after \a started_ms,
 /// when the pass that has ended began by monotonic_ms(), or at once if that

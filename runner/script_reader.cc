@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "platform/platform.h"
-#include "runner/stop_signal.h"
+#include "runner/waiting.h"
 
 int script_open(script_reader* r, const char* path, const rcon_link* link) {
   r->fd = script_file_open(path);
@@ -27,13 +27,9 @@ void script_close(script_reader* r) {
 // 0 at the end of the script: the end of the file, a read error or a stop
 // while it waits.
 static int read_more(script_reader* r) {
-  rcon_socket replies = r->link != nullptr ? r->link->sock : RCON_NO_SOCKET;
-  long n;
-  for (;;) {
-    n = script_file_read(r->fd, r->chunk + r->len, sizeof r->chunk - r->len, replies,
-                         &stop_requested);
-    if (n != SCRIPT_READ_DRAIN) break;
-    if (r->link != nullptr) rcon_drain(r->link);
+  long n = 0;
+  if (wait_printing_replies(r->link, r->fd, -1) == WAIT_SCRIPT) {
+    n = script_file_read(r->fd, r->chunk + r->len, sizeof r->chunk - r->len);
   }
   if (n < 0) r->error = errno;
   if (n <= 0) {
@@ -129,6 +125,9 @@ size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
     line[n++] = static_cast<char>(c);
     if (c == '\n') break;
   }
+  // Cut short by a read error, the line is no line: "rcon kick player12"
+  // must not kick player1.
+  if (r->error != 0) n = 0;
   line[n] = '\0';
   if (n == SCRIPT_LINE_MAX && line[n - 1] != '\n') r->cut = 1;
   return n;

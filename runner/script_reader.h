@@ -37,9 +37,10 @@ int script_open(script_reader* r, const char* path, const rcon_link* link);
 /// the script is skipped. Returns as soon as the line is complete, even if
 /// more is still to come. Returns the number of characters read, zero bytes
 /// included; 0 at the end of the script or after a read error. A read error
-/// (kept in error), or a stop requested while it waits for more, ends the
-/// script there: the part of a line read by then comes back as a last line,
-/// and the next call returns 0.
+/// (kept in error) ends the script there, and the part of a line read by
+/// then is dropped; a stop requested while it waits for more ends it too,
+/// and the part read by then comes back as a last line. The last line of a
+/// file may lack its line feed.
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]);
 
 /// Closes the script.
