@@ -1,9 +1,9 @@
 // One pass over a script file, in-process, against a stand-in server on a
 // loopback port. The server has learnt the link's address from a first
 // command, so what anyone sends before the pass is waiting on the link's
-// socket when a drain looks, and what each drain prints is exact. Prints
-// are captured. Only the tests of waits and of the pause between passes
-// wait on the clock.
+// socket when a drain looks, and what each drain prints is exact. Only the
+// tests of waits, of a burst and of the pause between passes wait on the
+// clock.
 #include "runner/script_pass.h"
 
 #include <errno.h>
@@ -12,9 +12,11 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output/output.h"
+#include "runner/stop_signal.h"
 #include "tests/loopback.h"
 
 using namespace std::string_literals;
@@ -30,13 +32,9 @@ class ScriptPass : public testing::Test {
     rcon_send(&link, "hello");  // the system picks the link's port now
     std::string hello;
     ASSERT_TRUE(udp_receive(server, &hello, 1000, &client));
-    testing::internal::CaptureStdout();
-    capturing = true;
-    output_to(1);
   }
 
   void TearDown() override {
-    if (capturing) printed();
     rcon_close(link.sock);
     socket_shutdown_close(server.sock);
     net_stop();
@@ -51,51 +49,77 @@ class ScriptPass : public testing::Test {
     return run_pass(&link, path.c_str());
   }
 
-  // Returns what has been printed, once all that is held is written out.
-  std::string printed() {
-    capturing = false;
+  // Returns what one pass over \a script prints on standard output.
+  std::string printed_by(const std::string& script) {
+    testing::internal::CaptureStdout();
+    output_to(1);
+    run(script);
     EXPECT_EQ(output_exit_status(), 0);
     return testing::internal::GetCapturedStdout();
+  }
+
+  // Returns the command datagrams that the server has received.
+  std::vector<std::string> received() {
+    std::vector<std::string> sent;
+    std::string datagram;
+    while (udp_receive(server, &datagram, 0)) sent.push_back(datagram);
+    return sent;
   }
 
   udp_peer server;
   rcon_link link;
   sockaddr_in client;
   std::string path;
-  bool capturing = false;
 };
 
-// A drain follows every line, whatever the line. It prints the text of the
-// server's own replies, up to a zero byte, and skips anything else that the
-// server sends; its empty datagram, a reply with no text or one too long to
-// take ends the drain. Strangers, on another port of the server's address
-// or on the server's port of another address, are skipped whatever they
-// send, and end no drain.
+// A drain follows every line, whatever the line. Each row queues datagrams
+// from one sender, and then the server's reply "1", before a pass over a
+// note and an echo; the drain after the note takes them, or ends early and
+// leaves the rest to the drain after the echo.
 TEST_F(ScriptPass, DrainsAfterEveryLine) {
   udp_peer other_port = udp_peer_open();
   udp_peer other_address = udp_peer_open("127.0.0.2", ntohs(server.addr.sin_port));
+  std::vector<std::string> any_junk = {reply_datagram("x\n"), "", reply_datagram(""),
+                                       std::string(2000, 'x')};
   std::string x1490(1490, 'x');
-  for (const udp_peer& stranger : {other_port, other_address}) {
-    for (const std::string& datagram : {reply_datagram("stranger\n"), ""s,
-                                        reply_datagram(""), std::string(2000, 'x')}) {
-      udp_send(stranger, datagram, client);
-    }
+  const struct {
+    const char* rule;
+    const udp_peer& from;
+    std::vector<std::string> datagrams;
+    std::string printed;
+  } rows[] = {
+      {"a reply is printed up to its zero byte, as it stands",
+       server,
+       {reply_datagram("%s%n a\0b\n"s)},
+       "%s%n a1-\n"},
+      {"1490 characters are printed whole",
+       server,
+       {reply_datagram(x1490)},
+       x1490 + "1-\n"},
+      {"the server's datagrams of other kinds are skipped",
+       server,
+       {"\xFF\xFF\xFF\xFFinfoResponse\n", "\xFF", "\xFF\xFF\xFF\xFFprint"},
+       "1-\n"},
+      {"another port's datagrams are skipped and end no drain", other_port, any_junk,
+       "1-\n"},
+      {"another address's datagrams are skipped and end no drain", other_address,
+       any_junk, "1-\n"},
+      {"the server's empty datagram ends the drain", server, {""}, "-\n1"},
+      {"the server's reply with no text ends the drain",
+       server,
+       {reply_datagram("")},
+       "-\n1"},
+      {"the server's 1491 characters end the drain, unprinted",
+       server,
+       {reply_datagram(x1490 + "x")},
+       "-\n1"},
+  };
+  for (const auto& row : rows) {
+    for (const std::string& datagram : row.datagrams)
+      udp_send(row.from, datagram, client);
+    udp_send(server, reply_datagram("1"), client);
+    EXPECT_EQ(printed_by("# note\necho -\n"), row.printed) << row.rule;
   }
-  udp_send(server, reply_datagram("1\n"), client);
-  for (std::string junk :
-       {"\xFF\xFF\xFF\xFFinfoResponse\n", "\xFF", "\xFF\xFF\xFF\xFFprint"}) {
-    udp_send(server, junk, client);
-  }
-  udp_send(server, reply_datagram("%s%n a\0b\n"s), client);
-  udp_send(server, reply_datagram(x1490), client);
-  udp_send(server, "", client);
-  udp_send(server, reply_datagram("2 no line feed"), client);
-  udp_send(server, reply_datagram(""), client);
-  udp_send(server, reply_datagram("3\n"), client);
-  udp_send(server, reply_datagram(x1490 + "x"), client);  // 1501 bytes
-  udp_send(server, reply_datagram("4\n"), client);
-  run("# note\n\nwait\necho -\nwait 0\n");
-  EXPECT_EQ(printed(), "1\n%s%n a" + x1490 + "2 no line feed3\n-\n4\n");
   socket_shutdown_close(other_port.sock);
   socket_shutdown_close(other_address.sock);
 }
@@ -103,26 +127,76 @@ TEST_F(ScriptPass, DrainsAfterEveryLine) {
 // Only the exact keyword at the very start of a line makes a command; its
 // argument is the rest of the line as it stands, up to a zero byte.
 TEST_F(ScriptPass, CarriesOutCommandsAsTheyStand) {
-  run("rcon status\nrcon  two words\nrcon \nrcon %s%n\nRCON x\n rcon x\nrcon\tx\n"
+  std::string printed = printed_by(
+      "rcon status\nrcon  two words\nrcon \nrcon %s%n\nRCON x\n rcon x\nrcon\tx\n"
       "rcon\necho\nEcho x\necho hi\necho \necho %s%n\necho a\0b\n"s);
-  EXPECT_EQ(printed(), "hi\n\n%s%n\na\n");
-  std::vector<std::string> sent;
-  std::string datagram;
-  while (udp_receive(server, &datagram, 0)) sent.push_back(datagram);
+  EXPECT_EQ(printed, "hi\n\n%s%n\na\n");
   std::vector<std::string> expected = {command("status"), command(" two words"),
                                        command(""), command("%s%n")};
-  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(received(), expected);
 }
 
-// A wait's seconds are read as atol() reads them. Those that are no
-// positive number end at once; "wait +1 second" lasts half a second or a
-// whole one, as the clock's seconds fall.
-TEST_F(ScriptPass, WaitsForWholeSecondsOfTheClock) {
+// A command that cannot go out is said on standard error, once until one
+// goes out again, and the run is marked for it.
+TEST_F(ScriptPass, SaysOnceThatACommandCannotGoOut) {
+  std::string too_long = "rcon " + std::string(1010, 'x') + "\n";  // 1025 bytes
+  std::string no_socket = socket_send(RCON_NO_SOCKET, "", 0, &link.server_addr);
+  testing::internal::CaptureStderr();
+  run(too_long + too_long + "rcon a\n");
+  rcon_socket sock = link.sock;
+  link.sock = RCON_NO_SOCKET;
+  run("rcon b\nrcon c\n");
+  link.sock = sock;
+  run("rcon d\n" + too_long);
+  std::string said_too_long =
+      "rcon-script: command not sent: too long for one datagram\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            said_too_long + "rcon-script: command not sent: " + no_socket + "\n" +
+                said_too_long);
+  EXPECT_EQ(received(), (std::vector<std::string>{command("a"), command("d")}));
+  EXPECT_EQ(link.unsent, 1);
+}
+
+// A wait's seconds are read as atol() reads them, in 32 bits, and pass on a
+// clock that only moves forward: "wait 4294967297" lasts a second, and
+// "wait 2147483647" until a stop. Those that are no positive number end at
+// once.
+TEST_F(ScriptPass, WaitsForElapsedSeconds) {
   auto start = std::chrono::steady_clock::now();
-  run("wait -5\nwait x\nwait \nwait - 1\nwait 0\nwait +1 second\n");
+  run("wait -5\nwait x\nwait \nwait - 1\nwait 0\nwait 4294967297 seconds\n");
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  EXPECT_GT(took.count(), 0.4);
+  EXPECT_GT(took.count(), 0.95);
   EXPECT_LT(took.count(), 1.5);
+  std::thread stop([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop_requested = 1;
+  });
+  start = std::chrono::steady_clock::now();
+  run("wait 2147483647\n");
+  took = std::chrono::steady_clock::now() - start;
+  stop.join();
+  stop_requested = 0;
+  EXPECT_GT(took.count(), 0.25);
+  EXPECT_LT(took.count(), 1.5);
+}
+
+// Replies that come faster than the receive buffer holds them between two
+// half-second drains are printed as they come: all of them, in order. The
+// buffer here holds some 150 short replies; 600 come within half a second.
+TEST_F(ScriptPass, TakesABurstOfRepliesAsItComes) {
+  socket_ask_receive_buffer(link.sock, 65536);
+  std::string sent;
+  std::thread burst([&] {
+    for (int i = 0; i < 600; i++) {
+      std::string text = "reply " + std::to_string(i) + "\n";
+      udp_send(server, reply_datagram(text), client);
+      sent += text;
+      if (i % 5 == 4) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  std::string printed = printed_by("wait 1\n");
+  burst.join();
+  EXPECT_EQ(printed, sent);
 }
 
 // The script is closed at the end of every pass: the descriptor that the
@@ -150,9 +224,12 @@ TEST_F(ScriptPass, SaysWhyAScriptCannotBeRead) {
 // replies are printed meanwhile.
 TEST_F(ScriptPass, PacesPassesHalfASecondApart) {
   udp_send(server, reply_datagram("1\n"), client);
+  testing::internal::CaptureStdout();
+  output_to(1);
   long long start = monotonic_ms();
   pace_passes(&link, start);
   EXPECT_GE(monotonic_ms() - start, 450);  // the clock may be a tick short on Windows
   EXPECT_LT(monotonic_ms() - start, 1000);
-  EXPECT_EQ(printed(), "1\n");
+  EXPECT_EQ(output_exit_status(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "1\n");
 }

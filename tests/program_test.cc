@@ -7,8 +7,8 @@
 // In args, "$S" stands for the server's ADDRESS:PORT and "$F" for the
 // script: a file that holds script, a FIFO that feed() writes to, or a file
 // that is missing until write_script() makes it. Stdout and stderr are
-// files; with journal set, the program takes stdout for the journal and
-// writes each print at once. Each step is one thing that the server or the
+// files, which get the program's output in blocks, written out before it
+// sleeps. Each step is one thing that the server or the
 // user does, or waits for: what the server receives and what stdout shows,
 // each wait bounded. Then the program must end, and stdout, stderr and the
 // exit status are compared; the server must have received nothing more.
@@ -184,7 +184,6 @@ struct row {
   std::vector<std::string> args;
   std::string script = "";
   script_kind script_is = FILE_SCRIPT;
-  bool journal = false;
   const char* stdout_file = nullptr;  // instead of the row's own, unread
   std::vector<step> steps = {};
   std::string out = "";
@@ -224,14 +223,10 @@ void start(run* p, const row& r) {
   const char* out_path = r.stdout_file != nullptr ? r.stdout_file : p->out.c_str();
   int out = open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   int err = open(p->err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  struct stat st;
-  fstat(out, &st);
-  std::string journal = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
   p->pid = fork();
   if (p->pid == 0) {
     dup2(out, 1);
     dup2(err, 2);
-    if (r.journal) setenv("JOURNAL_STREAM", journal.c_str(), 1);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -255,10 +250,10 @@ std::vector<row> rows() {
   return {
     // The command line, and a single run's exit status and output.
     {.name = "ThreeArguments", .args = {"$S", "pw", "once"}, .status = 1},
-    {.name = "PortWithStrayText", .args = {"$S:5", "pw", "once", "$F"}, .script = "rcon x\n",
+    {.name = "SingleRun", .args = {"$S", "pw", "loopy", "$F"},
+     .script = "echo hi\nrcon " + std::string(1010, 'x') + "\nrcon x\n", .steps = {get("x")},
+     .out = "hi\n", .err = "rcon-script: command not sent: too long for one datagram\n",
      .status = 1},
-    {.name = "SingleRun", .args = {"$S", "pw", "loopy", "$F"}, .script = "echo hi\nrcon x\n",
-     .steps = {get("x")}, .out = "hi\n"},
     {.name = "LostOutputIsReported", .args = once, .script = "echo lost\nrcon x\n",
      .stdout_file = "/dev/full", .steps = {get("x")},
      .err = "rcon-script: write error: No space left on device\n", .status = 1},
@@ -269,14 +264,15 @@ std::vector<row> rows() {
     {.name = "ProcessListShowsNoPassword", .args = once, .script = "rcon a\nrcon b\nwait 30\n",
      .steps = {get("a"), command_line({"$S", "once", "$F"}), get("b"), signal(SIGINT)},
      .not_launched = OWN_COPY},
-    // A stop: the line in hand is finished, the output written, status 0.
+    // A stop: the line in hand is finished, the output written, status 0;
+    // what was printed before a wait is written out while it waits.
     {.name = "InterruptEndsAWait", .args = once, .script = STOP,
-     .steps = {get("sync"), signal(SIGINT), ends_within(1)}, .out = "before\n"},
+     .steps = {get("sync"), see("before\n"), signal(SIGINT), ends_within(1)},
+     .out = "before\n"},
     // A script from a FIFO: each line is acted on as it comes, the server's
     // replies are printed while the next is awaited, and a stop ends that
     // wait.
     {.name = "FifoLinesAreActedOnAsTheyCome", .args = once, .script_is = FIFO_SCRIPT,
-     .journal = true,
      .steps = {feed("rcon one\n"), get("one"), reply("r1\n"), see("r1\n"), feed("echo 2\n"),
                see("r1\n2\n"), signal(SIGINT), ends_within(1)},
      .out = "r1\n2\n", .not_under_wine = NO_PEEK},
