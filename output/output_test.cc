@@ -40,7 +40,11 @@ TEST(Output, ATerminalAndTheJournalGetEachPrintAtOnce) {
   EXPECT_EQ(unread_within(pipe_ends[0], 0), 3);
   int terminal = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_EQ(unlockpt(terminal), 0);
-  output_to(open(ptsname(terminal), O_WRONLY | O_NOCTTY));
+  int other_side = open(ptsname(terminal), O_WRONLY | O_NOCTTY);
+  output_to(other_side);
   print_text("c");
   EXPECT_EQ(unread_within(terminal, 1000), 1);
+  unsetenv("JOURNAL_STREAM");
+  output_to(1);
+  for (int fd : {pipe_ends[0], pipe_ends[1], terminal, other_side}) close(fd);
 }
