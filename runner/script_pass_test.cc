@@ -186,25 +186,19 @@ TEST_F(ScriptPass, TakesABurstOfRepliesAsItComes) {
   EXPECT_EQ(printed, sent);
 }
 
-// The script is closed at the end of every pass: the descriptor that the
-// next open takes is the same after three passes, one over a script that
-// cannot be opened.
-TEST_F(ScriptPass, LeavesNoDescriptorOpen) {
-  run("rcon a\n");
+// A pass over a script that cannot be read says why; an empty script can be
+// read. Every pass closes the script: the descriptor that the next open
+// takes is the same after them.
+TEST_F(ScriptPass, SaysWhyAScriptCannotBeReadAndClosesIt) {
+  EXPECT_EQ(run(""), 0);
   int before = script_file_open(path.c_str());
   script_file_close(before);
+  EXPECT_EQ(run_pass(&link, "no such script"), ENOENT);
+  EXPECT_NE(run_pass(&link, testing::TempDir().c_str()), 0);  // a folder
   run("rcon a\n");
-  run_pass(&link, "no such script");
   int after = script_file_open(path.c_str());
   script_file_close(after);
   EXPECT_EQ(after, before);
-}
-
-// A pass over a script that cannot be read says why; an empty script can.
-TEST_F(ScriptPass, SaysWhyAScriptCannotBeRead) {
-  EXPECT_EQ(run_pass(&link, "no such script"), ENOENT);
-  EXPECT_NE(run_pass(&link, testing::TempDir().c_str()), 0);  // a folder
-  EXPECT_EQ(run(""), 0);
 }
 
 // In loop mode the next pass starts half a second after the last began.
