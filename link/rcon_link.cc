@@ -74,16 +74,9 @@ static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
          from->sin_port == server->sin_port;
 }
 
-// What one drain has taken off the socket, and how much of it it printed.
-struct drain_tally {
-  int taken;
-  int printed;
-};
-
-// Does what rcon_poll() does, and counts what it takes in \a tally: also a
-// datagram that ends the drain, so that no flood of them is taken for a
-// quiet socket.
-static int take_datagram(const rcon_link* link, drain_tally* tally) {
+// The tally also counts a datagram that ends the drain, so that no flood of
+// them is taken for a quiet socket.
+int rcon_poll(const rcon_link* link, rcon_tally* tally) {
   // A byte more than the longest datagram that is taken: one that fills it
   // too is lost, whether the system cut it short or refused it.
   char buf[RCON_RECEIVE_MAX + 1];
@@ -107,15 +100,10 @@ static int take_datagram(const rcon_link* link, drain_tally* tally) {
   return text_len;
 }
 
-int rcon_poll(const rcon_link* link) {
-  drain_tally tally = {0, 0};
-  return take_datagram(link, &tally);
-}
-
 rcon_drained rcon_drain(const rcon_link* link) {
-  drain_tally tally = {0, 0};
+  rcon_tally tally = {0, 0};
   for (int polls = 0; polls < RCON_DRAIN_MAX; polls++) {
-    if (take_datagram(link, &tally) == 0) break;
+    if (rcon_poll(link, &tally) == 0) break;
   }
   if (tally.printed > 0) return DRAINED_REPLIES;
   return tally.taken > 0 ? DRAINED_OTHERS : DRAINED_NOTHING;

@@ -47,14 +47,21 @@ void rcon_close(rcon_socket sock);
 /// through a network outage says it once.
 void rcon_send(rcon_link* link, const char* command);
 
+/// What one drain has taken off the socket, and how much of it it printed.
+struct rcon_tally {
+  int taken;
+  int printed;
+};
+
 /// Takes at most one datagram off the socket without waiting, and prints its
 /// text if it is a console-output reply from the server's own address and
 /// port. Returns 0 when the drain is to end: nothing waiting, a failed
 /// receive, or from the server an empty datagram, one too long or a reply
 /// with no text. Otherwise returns the reply's text length, the length of
 /// the server's datagram that is no reply, or 1 for anyone else's datagram,
-/// which is skipped whatever it holds.
-int rcon_poll(const rcon_link* link);
+/// which is skipped whatever it holds. Counts in \a tally each datagram it
+/// takes and each text it prints.
+int rcon_poll(const rcon_link* link, rcon_tally* tally);
 
 /// What a drain took.
 enum rcon_drained { DRAINED_NOTHING, DRAINED_OTHERS, DRAINED_REPLIES };

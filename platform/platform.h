@@ -57,10 +57,6 @@ void socket_ask_receive_buffer(rcon_socket sock, int bytes);
 /// whose shutdown fails is left open for net_stop() to release.
 void socket_shutdown_close(rcon_socket sock);
 
-/// Returns 1 if a datagram (or an error) is waiting on \a sock, 0 otherwise;
-/// never waits.
-int socket_readable_now(rcon_socket sock);
-
 /// Takes the datagram that waits on \a sock, if one does, into \a buf of \a cap
 /// bytes, and puts its sender in \a from. Returns its length, or \a cap for
 /// a datagram that does not fit in fewer (POSIX cuts it short, Windows

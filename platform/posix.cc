@@ -46,13 +46,6 @@ void socket_shutdown_close(rcon_socket sock) {
   close(sock);
 }
 
-// poll() rather than select(): a descriptor above FD_SETSIZE, inherited from
-// a careless parent, must not overrun an fd_set.
-int socket_readable_now(rcon_socket sock) {
-  pollfd p = {sock, POLLIN, 0};
-  return poll(&p, 1, 0) > 0;
-}
-
 // No poll() first: a drain is one call a datagram, and keeps up with a
 // burst that comes as fast as loopback carries it.
 long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {

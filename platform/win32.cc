@@ -104,7 +104,8 @@ void socket_shutdown_close(rcon_socket sock) {
   if (shutdown(sock, SD_BOTH) == 0) closesocket(sock);
 }
 
-int socket_readable_now(rcon_socket sock) {
+// Returns 1 if a datagram (or an error) waits on \a sock; never waits.
+static int socket_readable_now(rcon_socket sock) {
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(sock, &readable);
