@@ -14,12 +14,10 @@ static std::string datagram(const std::string& password, const std::string& comm
 }
 
 // Nothing is escaped or formatted: a quote or a "%s" goes out as it stands.
-TEST(CommandDatagram, CarriesThePasswordAsItStands) {
+// With a password of P bytes, a command of 1011 - P bytes fills 1024 bytes;
+// a byte more, and nothing is sent.
+TEST(CommandDatagram, CarriesBothAsTheyStandWholeOrNotAtAll) {
   EXPECT_EQ(datagram("p\"%s", " say %n"), "\xFF\xFF\xFF\xFFrcon \"p\"%s\"  say %n\0"s);
-}
-
-// With a password of P bytes, a command of 1011 - P bytes fills 1024.
-TEST(CommandDatagram, IsSentWholeOrNotAtAll) {
   std::string password(6, 'p');
   EXPECT_EQ(datagram(password, std::string(1005, 'x')).size(), 1024u);
   EXPECT_EQ(datagram(password, std::string(1006, 'x')), "");

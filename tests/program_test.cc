@@ -14,9 +14,10 @@
 // exit status are compared; the server must have received nothing more.
 //
 // Other builds run the same rows: RCON_TEST_PROGRAM names the program and
-// RCON_TEST_LAUNCHER what starts it, wine for the Windows build (a program
-// whose name ends in ".exe") and qemu-user for another processor's. A row
-// that the Windows build cannot run under wine says why in not_under_wine.
+// RCON_TEST_LAUNCHER what starts it: wine for the Windows build, qemu-user
+// for another processor's, tools/in-image for the container image (the
+// program is then the image). A row that a launcher cannot run says which
+// and why in skipped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -173,6 +174,13 @@ step runs_for(double seconds) {
   };
 }
 
+// A launcher that cannot run a row: one whose path holds \a launcher ("": any
+// launcher), and why.
+struct skip {
+  const char* launcher;
+  const char* why;
+};
+
 struct row {
   const char* name;
   std::vector<std::string> args;
@@ -183,9 +191,7 @@ struct row {
   std::string out = "";
   std::string err = "";
   int status = 0;
-  const char* not_under_wine = nullptr;  // why it cannot run there
-  const char* not_in_container = nullptr;
-  const char* not_launched = nullptr;  // through any launcher
+  skip skipped = {nullptr, nullptr};
 };
 void PrintTo(const row& r, std::ostream* os) {
   *os << r.name;
@@ -254,14 +260,14 @@ std::vector<row> rows() {
     {.name = "LostOutputIsReported", .args = once, .script = "echo lost\nrcon x\n",
      .stdout_file = "/dev/full", .steps = {get("x")},
      .err = "rcon-script: write error: No space left on device\n", .status = 1,
-     .not_in_container = LOG},
+     .skipped = {"in-image", LOG}},
     {.name = "ScriptThatCannotBeReadFails", .args = once, .script_is = NO_SCRIPT,
      .err = CANNOT_READ, .status = 1},
     // The process list shows every argument but the password, whose bytes
     // are zeros there, and every command still carries it.
     {.name = "ProcessListShowsNoPassword", .args = once, .script = "rcon a\nrcon b\nwait 30\n",
      .steps = {get("a"), command_line_ends("$S\0\0\0\0once\0$F\0"s), get("b"), signal(SIGINT)},
-     .not_launched = OWN_COPY},
+     .skipped = {"", OWN_COPY}},
     // A stop: the line in hand is finished, the output written, status 0;
     // what was printed before a wait is written out while it waits, and the
     // longest wait lasts until the stop.
@@ -274,7 +280,7 @@ std::vector<row> rows() {
     {.name = "FifoLinesAreActedOnAsTheyCome", .args = once, .script_is = FIFO_SCRIPT,
      .steps = {feed("rcon one\n"), get("one"), reply("r1\n"), see("r1\n"), feed("echo 2\n"),
                see("r1\n2\n"), signal(SIGINT), ends_within(1)},
-     .out = "r1\n2\n", .not_under_wine = NO_PEEK},
+     .out = "r1\n2\n", .skipped = {"wine", NO_PEEK}},
     // Loop mode.
     {.name = "LoopReadsTheScriptAfreshEachPass", .args = loop,
      .script = "\xEF\xBB\xBFrcon a\nwait 2\n",
@@ -298,12 +304,9 @@ class Program : public testing::TestWithParam<row> {};
 
 TEST_P(Program, Runs) {
   const row& r = GetParam();
-  if (r.not_under_wine != nullptr && launched_by("wine"))
-    GTEST_SKIP() << r.not_under_wine;
-  if (r.not_in_container != nullptr && launched_by("in-image")) {
-    GTEST_SKIP() << r.not_in_container;
+  if (r.skipped.why != nullptr && launched_by(r.skipped.launcher)) {
+    GTEST_SKIP() << r.skipped.why;
   }
-  if (r.not_launched != nullptr && launched_by("")) GTEST_SKIP() << r.not_launched;
   run p;
   ASSERT_NO_FATAL_FAILURE(start(&p, r));
   for (const step& s : r.steps) ASSERT_NO_FATAL_FAILURE(s(&p));
