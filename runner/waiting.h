@@ -10,7 +10,7 @@
 /// monotonic_ms() has come (-1: never), or a stop. Meanwhile it prints the
 /// server's replies on \a link (nullptr: none): it drains as soon as a
 /// datagram waits, and at least every half second; but after a drain that
-/// printed replies it looks for more only 20 ms later, and after one that
+/// printed replies it looks for more only 2 ms later, and after one that
 /// took only others' datagrams only at the next half-second drain, so that
 /// a flood costs no more than that drain. What output holds is written out
 /// before each sleep. Returns WAIT_SCRIPT, WAIT_TIME_UP or WAIT_STOPPED.
