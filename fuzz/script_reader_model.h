@@ -12,11 +12,15 @@
 
 #include "runner/script_reader.h"
 
-// The lines of \a data as the reader must deliver them: a byte-order mark
-// at the start skipped, read as text mode delivers it (CR LF as LF, up to a
-// 0x1A byte); each line up to and including a line feed, or cut at 1024
-// bytes with the rest of it, up to and including its line feed, skipped.
+// The lines of \a data as the reader must deliver them: none after a UTF-16
+// byte-order mark; a UTF-8 one at the start skipped, read as text mode
+// delivers it (CR LF as LF, up to a 0x1A byte); each line up to and
+// including a line feed, or cut at 1024 bytes with the rest of it, up to
+// and including its line feed, skipped.
 inline std::vector<std::string> model_lines(const uint8_t* data, size_t size) {
+  if (size >= 2 &&
+      (memcmp(data, "\xFF\xFE", 2) == 0 || memcmp(data, "\xFE\xFF", 2) == 0))
+    return {};
   std::vector<std::string> lines(1);
   bool skipping = false;
   size_t start = size >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;

@@ -7,14 +7,19 @@
 #include "number/decimal.h"
 #include "output/output.h"
 
+enum { DROPPED_SAID_EVERY_MS = 60000 };  // at most one message a minute
+
 // Reads the server's address from \a endpoint, "ADDRESS:PORT", into \a addr.
 // Returns 0, with \a addr unchanged, unless the address is four plain
-// decimal numbers (no name is looked up) other than 255.255.255.255,
-// followed at once by the colon and a port from 1 to 65535.
+// decimal numbers (no name is looked up) other than 0.0.0.0 and
+// 255.255.255.255, followed at once by the colon and a port from 1 to 65535.
+// A server's log names 0.0.0.0 for "all my addresses", which no host has:
+// sent there, a command reaches this machine, whose replies are not printed.
 static int read_endpoint(const char* endpoint, sockaddr_in* addr) {
   uint32_t address;
   const char* colon = parse_dotted_quad(endpoint, &address);
-  if (colon == nullptr || *colon != ':' || address == UINT32_MAX) return 0;
+  if (colon == nullptr || *colon != ':') return 0;
+  if (address == 0 || address == UINT32_MAX) return 0;
   uint16_t port = parse_port(colon + 1);
   if (port == 0) return 0;
   memset(addr, 0, sizeof *addr);
@@ -24,12 +29,11 @@ static int read_endpoint(const char* endpoint, sockaddr_in* addr) {
   return 1;
 }
 
-void rcon_keep_password(rcon_link* link, char* argument) {
+void rcon_keep_password(rcon_link* link, const char* argument) {
   size_t len = strlen(argument);
   size_t kept = len < sizeof link->password ? len : sizeof link->password - 1;
   memcpy(link->password, argument, kept);
   link->password[kept] = '\0';
-  memset(argument, 0, len);
 }
 
 int rcon_open(rcon_link* link, const char* endpoint) {
@@ -44,6 +48,9 @@ int rcon_open(rcon_link* link, const char* endpoint) {
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
   link->unsent = 0;
   link->failing = 0;
+  link->dropped = 0;
+  link->dropped_said = 0;
+  link->said_dropped_ms = 0;
   return 1;
 }
 
@@ -88,23 +95,40 @@ int rcon_poll(const rcon_link* link, rcon_tally* tally) {
   // Anyone else's datagram is skipped, whatever it holds: no stranger can end
   // a drain and so hold the server's replies back.
   if (!from_server(&from, &link->server_addr)) return 1;
+  tally->from_server++;
   if (len == 0 || len > RCON_RECEIVE_MAX) return 0;
   buf[len] = '\0';  // a reply's text is printed up to its first zero byte
   const char* text = reply_text(buf, static_cast<size_t>(len));
   if (text == nullptr) return static_cast<int>(len);
   int text_len = static_cast<int>(len - RCON_REPLY_HEADER_LEN);
-  if (text_len > 0) {
-    print_text(text);
-    tally->printed++;
-  }
+  if (text_len > 0) print_text(text);
   return text_len;
 }
 
-rcon_drained rcon_drain(const rcon_link* link) {
+// Only a drain that took something can have met a full receive buffer: one
+// that took nothing costs no look at the system's count.
+rcon_drained rcon_drain(rcon_link* link) {
   rcon_tally tally = {0, 0};
   for (int polls = 0; polls < RCON_DRAIN_MAX; polls++) {
     if (rcon_poll(link, &tally) == 0) break;
   }
-  if (tally.printed > 0) return DRAINED_REPLIES;
-  return tally.taken > 0 ? DRAINED_OTHERS : DRAINED_NOTHING;
+  if (tally.taken == 0) return DRAINED_NOTHING;
+  (void)rcon_say_dropped(link, 0);
+  return tally.from_server > 0 ? DRAINED_SERVER : DRAINED_OTHERS;
+}
+
+// The system's count is 32 bits wide and may wrap; the difference is right
+// all the same.
+int rcon_say_dropped(rcon_link* link, int at_end) {
+  link->dropped = socket_dropped(link->sock);
+  unsigned unsaid = link->dropped - link->dropped_said;
+  long long now = monotonic_ms();
+  int first = link->dropped_said == 0;
+  int due = at_end || first || now - link->said_dropped_ms >= DROPPED_SAID_EVERY_MS;
+  if (unsaid > 0 && due) {
+    say_dropped(unsaid);
+    link->dropped_said = link->dropped;
+    link->said_dropped_ms = now;
+  }
+  return link->dropped > 0;
 }

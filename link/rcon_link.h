@@ -18,20 +18,21 @@ struct rcon_link {
   // The run's own copy of the password. One that fills it, cut short,
   // could never be sent: no command datagram holds it.
   char password[RCON_SEND_MAX];
-  int unsent;   // 1 once a command could not go out
-  int failing;  // 1 from a command that could not go out until one does
+  int unsent;                 // 1 once a command could not go out
+  int failing;                // 1 from a command that could not go out until one does
+  unsigned dropped;           // datagrams the system dropped on the socket
+  unsigned dropped_said;      // how many of them a message has counted
+  long long said_dropped_ms;  // when the last such message was said
 };
 
-/// Keeps the password \a argument in \a link and overwrites the argument
-/// with zero bytes, so that the process list, which shows the arguments for
-/// as long as the program runs, shows none of it.
-void rcon_keep_password(rcon_link* link, char* argument);
+/// Keeps a copy of the password \a argument in \a link.
+void rcon_keep_password(rcon_link* link, const char* argument);
 
 /// Reads the server's "ADDRESS:PORT" from \a endpoint, which it leaves as it
 /// is, and opens the UDP socket. Returns 1 on success; 0 on failure, also
 /// for an endpoint that cannot be used: an address that is not four plain
 /// decimal numbers from 0 to 255 (no name is looked up, no octal, hex or
-/// short form is read), 255.255.255.255, anything but a colon right after
+/// short form is read), 0.0.0.0, 255.255.255.255, anything but a colon right after
 /// the address, or a port that is not from 1 to 65535.
 int rcon_open(rcon_link* link, const char* endpoint);
 
@@ -47,10 +48,11 @@ void rcon_close(rcon_socket sock);
 /// through a network outage says it once.
 void rcon_send(rcon_link* link, const char* command);
 
-/// What one drain has taken off the socket, and how much of it it printed.
+/// What one drain has taken off the socket, and how much of it came from the
+/// server's own address and port.
 struct rcon_tally {
   int taken;
-  int printed;
+  int from_server;
 };
 
 /// Takes at most one datagram off the socket without waiting, and prints its
@@ -60,18 +62,28 @@ struct rcon_tally {
 /// with no text. Otherwise returns the reply's text length, the length of
 /// the server's datagram that is no reply, or 1 for anyone else's datagram,
 /// which is skipped whatever it holds. Counts in \a tally each datagram it
-/// takes and each text it prints.
+/// takes, and each that came from the server.
 int rcon_poll(const rcon_link* link, rcon_tally* tally);
 
 /// What a drain took.
-enum rcon_drained { DRAINED_NOTHING, DRAINED_OTHERS, DRAINED_REPLIES };
+enum rcon_drained { DRAINED_NOTHING, DRAINED_OTHERS, DRAINED_SERVER };
 
 /// Polls until rcon_poll() returns 0, or RCON_DRAIN_MAX datagrams have been
 /// taken: a flood from anywhere cannot hold the script, or a stop, for more
 /// than one drain's worth. That is far more than the receive buffer holds at
 /// once, so a drain still takes all that waited when it began; the rest
-/// waits for the next drain. Returns DRAINED_REPLIES if it printed a reply's
-/// text, DRAINED_OTHERS if it took datagrams but printed none of them.
-rcon_drained rcon_drain(const rcon_link* link);
+/// waits for the next drain. A drain that took anything then says what the
+/// system dropped meanwhile (rcon_say_dropped()). Returns DRAINED_SERVER if
+/// it took any datagram of the server's, printed or not, DRAINED_OTHERS if it
+/// took only others'.
+rcon_drained rcon_drain(rcon_link* link);
+
+/// Says on standard error how many datagrams the system has dropped on the
+/// link's socket, its receive buffer full, since it last said so: at once
+/// the first time, then at most once a minute, so that a flood cannot fill
+/// a log; and, \a at_end, all that is still unsaid. Where the system keeps
+/// no such count (Windows, macOS), it never says anything. Returns 1 if the
+/// system has dropped any datagram in the run.
+int rcon_say_dropped(rcon_link* link, int at_end);
 
 #endif

@@ -90,14 +90,23 @@ static void say(const char* what, const char* why) {
   if (len > 0) (void)write_all(2, message, strlen(message));
 }
 
-void say_cannot_read(const char* path, int err) {
+void say_cannot_read(const char* path, const char* why) {
   char what[OUTPUT_BLOCK];
   (void)snprintf(what, sizeof what, "cannot read %s", path);
-  say(what, error_text(err));
+  say(what, why);
 }
 
 void say_not_sent(const char* why) {
   say("command not sent", why);
+}
+
+// Nothing can bring those datagrams back, but the reader must learn that
+// replies may be missing from what was printed.
+void say_dropped(unsigned count) {
+  char what[64];
+  (void)snprintf(what, sizeof what, "%u %s dropped", count,
+                 count == 1 ? "datagram" : "datagrams");
+  say(what, "the receive buffer was full; some may have been the server's replies");
 }
 
 void output_flush() {

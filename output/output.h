@@ -26,12 +26,16 @@ void print_line(const char* text);
 void start_output_deadline();
 
 /// Says on standard error, in one line, that the script at \a path cannot
-/// be read, and why: the error number \a err.
-void say_cannot_read(const char* path, int err);
+/// be read, and \a why.
+void say_cannot_read(const char* path, const char* why);
 
 /// Says on standard error, in one line, that a command could not go out,
 /// and \a why.
 void say_not_sent(const char* why);
+
+/// Says on standard error, in one line, that the system dropped \a count
+/// datagrams for a full receive buffer.
+void say_dropped(unsigned count);
 
 /// Writes out what is held: the program is about to sleep, and a reader of a
 /// file or a pipe must not wait meanwhile for a block to fill.

@@ -10,36 +10,25 @@
 #include <stddef.h>
 
 #ifdef _WIN32
-// For the tests' loopback peers, which name addresses with inet_addr() and
-// inet_ntoa().
-#define _WINSOCK_DEPRECATED_NO_WARNINGS
 #include <winsock2.h>
 typedef SOCKET rcon_socket;
-typedef int rcon_socklen;
 #define RCON_NO_SOCKET INVALID_SOCKET
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 typedef int rcon_socket;
-typedef socklen_t rcon_socklen;
 #define RCON_NO_SOCKET (-1)
 #endif
 
 /// The signals that ask for an orderly stop.
 inline constexpr int STOP_SIGNALS[] = {SIGABRT, SIGINT, SIGTERM};
 
-/// Overwrites argument \a index in the copy of the command line that the
-/// system keeps for the process list, where it keeps one apart from the
-/// arguments that main() gets (Windows). On POSIX the process list reads
-/// those arguments themselves, and there is nothing more to do.
-void hide_argument(int index);
-
-#ifdef _WIN32
-/// Overwrites argument \a index of the Windows command line \a line with
-/// blanks, as the runtime splits it into arguments (0 is the program).
-void blank_argument(wchar_t* line, int index);
-#endif
+/// Hides argument \a index of \a argv from the process list, which shows a
+/// program's arguments to every user for as long as it runs: overwrites it
+/// with zero bytes, and on Windows, where process viewers read a copy of
+/// the command line that the system keeps apart, blanks it there too.
+void hide_argument(char** argv, int index);
 
 /// Starts the socket library. Returns 1 on success, 0 on failure.
 int net_start();
@@ -56,6 +45,11 @@ void socket_ask_receive_buffer(rcon_socket sock, int bytes);
 /// Shuts both directions of \a sock down, then closes it. On Windows a socket
 /// whose shutdown fails is left open for net_stop() to release.
 void socket_shutdown_close(rcon_socket sock);
+
+/// Returns how many datagrams the system has dropped on \a sock because its
+/// receive buffer was full, counted in 32 bits from the socket's start; 0
+/// where the system keeps no such count (Windows, macOS).
+unsigned socket_dropped(rcon_socket sock);
 
 /// Takes the datagram that waits on \a sock, if one does, into \a buf of \a cap
 /// bytes, and puts its sender in \a from. Returns its length, or \a cap for
@@ -93,12 +87,10 @@ enum wait_end { WAIT_STOPPED, WAIT_TIME_UP, WAIT_SCRIPT, WAIT_REPLIES };
 /// milliseconds pass (-1: no limit; 0: it only looks) or \a stop is set, also
 /// before it begins. Returns the first of those; a script that is ready comes
 /// before replies. On Windows an empty pipe, the console and the socket are
-/// looked at every WAIT_LOOK_MS, and a stop while the socket is watched ends
-/// the wait at the next look.
+/// looked at every 50 ms, and a stop while the socket is watched ends the
+/// wait at the next look.
 wait_end wait_for(int fd, rcon_socket replies, int ms,
                   const volatile sig_atomic_t* stop);
-
-enum { WAIT_LOOK_MS = 50 };
 
 /// Opens the script at \a path for reading its bytes as they are, without
 /// waiting for a FIFO's writer. Returns a descriptor, or -1 with errno set.

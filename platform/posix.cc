@@ -6,15 +6,22 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/sock_diag.h>
+#endif
 
 #include "platform/platform.h"
 
-void hide_argument(int) {}
+// The process list reads the arguments themselves.
+void hide_argument(char** argv, int index) {
+  memset(argv[index], 0, strlen(argv[index]));
+}
 
 // Sockets need no library start-up here.
 int net_start() {
@@ -44,6 +51,20 @@ const char* socket_send(rcon_socket sock, const char* data, size_t len,
 void socket_shutdown_close(rcon_socket sock) {
   shutdown(sock, SHUT_RDWR);
   close(sock);
+}
+
+// Linux counts what it drops for the socket in its memory figures.
+unsigned socket_dropped(rcon_socket sock) {
+#ifdef SO_MEMINFO
+  uint32_t meminfo[SK_MEMINFO_VARS] = {};
+  socklen_t len = sizeof meminfo;
+  if (getsockopt(sock, SOL_SOCKET, SO_MEMINFO, meminfo, &len) == 0) {
+    return meminfo[SK_MEMINFO_DROPS];
+  }
+#else
+  (void)sock;
+#endif
+  return 0;
 }
 
 // No poll() first: a drain is one call a datagram, and keeps up with a
@@ -150,7 +171,7 @@ static int is_journal(int fd) {
   if (stream == nullptr || fstat(fd, &st) != 0) return 0;
   char* colon;
   unsigned long long device = strtoull(stream, &colon, 10);
-  if (device != st.st_dev || *colon != ':') return 0;
+  if (device != static_cast<unsigned long long>(st.st_dev) || *colon != ':') return 0;
   return strtoull(colon + 1, nullptr, 10) == st.st_ino;
 }
 

@@ -14,6 +14,8 @@
 #include <string.h>
 #include <windows.h>
 
+enum { WAIT_LOOK_MS = 50 };  // how often a wait looks at what Windows cannot wait for
+
 // Returns where the argument that starts at \a p ends in a command line, by
 // the runtime's rules for splitting it: a blank outside double quotes ends
 // it; 2n backslashes and a quote are n backslashes and a quote that opens or
@@ -38,6 +40,9 @@ static wchar_t* argument_end(wchar_t* p) {
   return p;
 }
 
+// Overwrites argument \a index of the Windows command line \a line with
+// blanks, as the runtime splits it into arguments (0 is the program). Not
+// static: its table calls it.
 void blank_argument(wchar_t* line, int index) {
   wchar_t* p = line;
   // The program's name has a rule of its own: quoted up to the next quote.
@@ -60,7 +65,8 @@ void blank_argument(wchar_t* line, int index) {
 
 // Process viewers read the command line in the process's own block, which
 // GetCommandLineW() hands out; the runtime made the arguments from a copy.
-void hide_argument(int index) {
+void hide_argument(char** argv, int index) {
+  memset(argv[index], 0, strlen(argv[index]));
   blank_argument(GetCommandLineW(), index);
 }
 
@@ -102,6 +108,10 @@ const char* socket_send(rcon_socket sock, const char* data, size_t len,
 // A socket whose shutdown fails is left to WSACleanup(), which releases it.
 void socket_shutdown_close(rcon_socket sock) {
   if (shutdown(sock, SD_BOTH) == 0) closesocket(sock);
+}
+
+unsigned socket_dropped(rcon_socket) {
+  return 0;
 }
 
 // Returns 1 if a datagram (or an error) waits on \a sock; never waits.

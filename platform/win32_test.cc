@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "platform/platform.h"
+// win32.cc's own: how the password is found in the command line.
+void blank_argument(wchar_t* line, int index);
 
 // The password's argument is blanked where the runtime found it, whatever
 // the quoting, and nothing else is touched.

@@ -5,7 +5,8 @@
 // MODE "loop" runs the script again and again until a stop signal; anything
 // else runs it once. The exit status is 1 for wrong usage, a failed set-up,
 // a script that cannot be read or a command that cannot go out in a single
-// run, or lost output; 0 otherwise.
+// run, datagrams that the system dropped in a single run, or lost output; 0
+// otherwise.
 #include <stdlib.h>
 #include <string.h>
 
@@ -13,6 +14,7 @@
 #include "output/output.h"
 #include "platform/platform.h"
 #include "runner/script_pass.h"
+#include "runner/script_reader.h"
 #include "runner/stop_signal.h"
 
 int main(int argc, char** argv) {
@@ -22,7 +24,7 @@ int main(int argc, char** argv) {
   // user of the machine for as long as the program runs.
   rcon_link link;
   rcon_keep_password(&link, argv[2]);
-  hide_argument(2);
+  hide_argument(argv, 2);
   output_to(1);
   install_stop_handler(on_stop_signal);
   int loop = strcmp(argv[3], "loop") == 0;
@@ -33,13 +35,15 @@ int main(int argc, char** argv) {
     long long started = monotonic_ms();
     int error = run_pass(&link, argv[4]);
     // Said when it changes: once while the script stays unreadable.
-    if (error != 0 && error != last_error) say_cannot_read(argv[4], error);
+    if (error != 0 && error != last_error)
+      say_cannot_read(argv[4], script_error_text(error));
     last_error = error;
     if (!loop || stop_requested) break;
     pace_passes(&link, started);
   }
+  int dropped = rcon_say_dropped(&link, 1);
   rcon_close(link.sock);
   int status = output_exit_status();
-  if (!loop && (last_error != 0 || link.unsent)) status = 1;
+  if (!loop && (last_error != 0 || link.unsent || dropped)) status = 1;
   return status;
 }

@@ -15,7 +15,7 @@ enum script_keyword { KEYWORD_NONE, KEYWORD_RCON, KEYWORD_ECHO, KEYWORD_WAIT };
 // whatever is done to the time of day, or at a stop; prints the server's
 // replies as they come meanwhile. The number is read in 32 bits; one that is
 // not positive ends the wait at once.
-static void wait_seconds(const rcon_link* link, const char* seconds) {
+static void wait_seconds(rcon_link* link, const char* seconds) {
   int32_t n = as_signed32(parse_decimal_wrapped(seconds));
   if (n <= 0) return;
   (void)wait_printing_replies(link, -1, monotonic_ms() + 1000LL * n);

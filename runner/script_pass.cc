@@ -31,6 +31,6 @@ int run_pass(rcon_link* link, const char* path) {
   return reader.error;
 }
 
-void pace_passes(const rcon_link* link, long long started_ms) {
+void pace_passes(rcon_link* link, long long started_ms) {
   (void)wait_printing_replies(link, -1, started_ms + PASS_SPACING_MS);
 }

@@ -14,6 +14,6 @@ int run_pass(rcon_link* link, const char* path);
 /// time has passed or a stop comes; drains the server's replies meanwhile.
 /// So a script that takes no time, or cannot be read, never floods the
 /// server or burns a core.
-void pace_passes(const rcon_link* link, long long started_ms);
+void pace_passes(rcon_link* link, long long started_ms);
 
 #endif

@@ -8,6 +8,8 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
 
 #include <chrono>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "output/output.h"
+#include "runner/script_reader.h"
 #include "tests/loopback.h"
 
 using namespace std::string_literals;
@@ -25,8 +28,7 @@ class ScriptPass : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(net_start());
     server = udp_peer_open();
-    char password[] = "pw";
-    rcon_keep_password(&link, password);
+    rcon_keep_password(&link, "pw");
     ASSERT_TRUE(rcon_open(&link, endpoint_of(server).c_str()));
     rcon_send(&link, "hello");  // the system picks the link's port now
     std::string hello;
@@ -136,10 +138,9 @@ TEST_F(ScriptPass, CarriesOutCommandsAsTheyStand) {
 }
 
 // A command that cannot go out is said on standard error, once until one
-// goes out again.
+// goes out again, with the reason: the system's own words when it refuses.
 TEST_F(ScriptPass, SaysOnceThatACommandCannotGoOut) {
   std::string too_long = "rcon " + std::string(1010, 'x') + "\n";  // 1025 bytes
-  std::string no_socket = socket_send(RCON_NO_SOCKET, "", 0, &link.server_addr);
   testing::internal::CaptureStderr();
   run(too_long + too_long + "rcon a\n");
   rcon_socket sock = link.sock;
@@ -147,16 +148,45 @@ TEST_F(ScriptPass, SaysOnceThatACommandCannotGoOut) {
   run("rcon b\nrcon c\n");
   link.sock = sock;
   run("rcon d\n" + too_long);
-  std::string said_too_long =
-      "rcon-script: command not sent: too long for one datagram\n";
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            said_too_long + "rcon-script: command not sent: " + no_socket + "\n" +
-                said_too_long);
+  std::string said = testing::internal::GetCapturedStderr();
+  std::string not_sent = "rcon-script: command not sent: ";
+  std::string said_too_long = not_sent + "too long for one datagram\n";
+  size_t second = said.find('\n') + 1;
+  size_t third = said.find('\n', second) + 1;
+  EXPECT_EQ(said.substr(0, second), said_too_long);
+  EXPECT_EQ(said.substr(second, not_sent.size()), not_sent);
+  EXPECT_GT(third - second, not_sent.size() + 1) << "no reason in " << said;
+  EXPECT_EQ(said.substr(third), said_too_long);
   EXPECT_EQ(received(), (std::vector<std::string>{command("a"), command("d")}));
 }
 
+#ifdef __linux__
+// What the system drops for a full receive buffer is said on standard error:
+// at once, then no more than once a minute, and what is left unsaid at the
+// end. Only Linux counts it.
+TEST_F(ScriptPass, SaysWhatTheSystemDropped) {
+  socket_ask_receive_buffer(link.sock, 4096);
+  testing::internal::CaptureStderr();
+  std::vector<size_t> dropped;
+  for (int burst = 0; burst < 2; burst++) {
+    for (int i = 0; i < 100; i++) udp_send(server, reply_datagram("x\n"), client);
+    dropped.push_back(100 - printed_by("# note\n").size() / 2);
+  }
+  std::string said_by_drains = testing::internal::GetCapturedStderr();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(rcon_say_dropped(&link, 1), 1);
+  std::string said_at_end = testing::internal::GetCapturedStderr();
+  std::string why =
+      " datagrams dropped: the receive buffer was full; some may have been the "
+      "server's replies\n";
+  EXPECT_EQ(said_by_drains, "rcon-script: " + std::to_string(dropped[0]) + why);
+  EXPECT_EQ(said_at_end, "rcon-script: " + std::to_string(dropped[1]) + why);
+}
+#endif
+
 // A wait's seconds are read as atol() reads them, in 32 bits, and pass on a
-// clock that only moves forward: "wait 4294967297" lasts a second. Those that
+// clock that only moves forward, whatever is done to the time of day:
+// "wait 4294967297" lasts a second. Those that
 // are no positive number end at once. In loop mode the next pass starts half
 // a second after the last began.
 TEST_F(ScriptPass, WaitsForElapsedTime) {
@@ -165,6 +195,9 @@ TEST_F(ScriptPass, WaitsForElapsedTime) {
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   EXPECT_GT(took.count(), 0.95);
   EXPECT_LT(took.count(), 1.5);
+  // Stepping the machine's clock back is no test's to do; but a wait's clock
+  // must not be the time of day, which counts from 1970.
+  EXPECT_GT(std::llabs(time(nullptr) * 1000LL - monotonic_ms()), 86400000LL);
   long long pass_began = monotonic_ms();
   pace_passes(&link, pass_began);
   EXPECT_GE(monotonic_ms() - pass_began,
@@ -172,34 +205,41 @@ TEST_F(ScriptPass, WaitsForElapsedTime) {
   EXPECT_LT(monotonic_ms() - pass_began, 1000);
 }
 
-// Replies that come faster than the receive buffer holds them between two
-// half-second drains are printed as they come: all of them, in order. The
-// buffer here holds some 150 short replies; 600 come within half a second.
+// Replies that come faster than the receive buffer holds them are printed
+// as they come: all of them, in order. The buffer here holds some 150 short
+// replies; 600 come within half a second. The server's reply with no text,
+// which ends a drain, is the server talking too: what follows it is taken
+// as it comes all the same.
 TEST_F(ScriptPass, TakesABurstOfRepliesAsItComes) {
   socket_ask_receive_buffer(link.sock, 65536);
-  std::string sent;
-  std::thread burst([&] {
-    for (int i = 0; i < 600; i++) {
-      std::string text = "reply " + std::to_string(i) + "\n";
-      udp_send(server, reply_datagram(text), client);
-      sent += text;
-      if (i % 5 == 4) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-  });
-  std::string printed = printed_by("wait 1\n");
-  burst.join();
-  EXPECT_EQ(printed, sent);
+  for (const std::string& first : {""s, reply_datagram("")}) {
+    std::string sent;
+    std::thread burst([&] {
+      if (!first.empty()) udp_send(server, first, client);
+      for (int i = 0; i < 600; i++) {
+        std::string text = "reply " + std::to_string(i) + "\n";
+        udp_send(server, reply_datagram(text), client);
+        sent += text;
+        if (i % 5 == 4) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+    std::string printed = printed_by("wait 1\n");
+    burst.join();
+    EXPECT_EQ(printed, sent) << "after " << first.size() << " bytes first";
+  }
 }
 
 // A pass over a script that cannot be read says why; an empty script can be
-// read. Every pass closes the script: the descriptor that the next open
-// takes is the same after them.
+// read, a UTF-16 one cannot. Every pass closes the script: the descriptor that the next
+// open takes is the same after them.
 TEST_F(ScriptPass, SaysWhyAScriptCannotBeReadAndClosesIt) {
   EXPECT_EQ(run(""), 0);
   int before = script_file_open(path.c_str());
   script_file_close(before);
   EXPECT_EQ(run_pass(&link, "no such script"), ENOENT);
   EXPECT_NE(run_pass(&link, testing::TempDir().c_str()), 0);  // a folder
+  EXPECT_STREQ(script_error_text(run("\xFF\xFEr\0c\0"s)),
+               "UTF-16 text (save it as UTF-8 or ANSI)");
   run("rcon a\n");
   int after = script_file_open(path.c_str());
   script_file_close(after);

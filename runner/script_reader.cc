@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 #include "runner/waiting.h"
 
-int script_open(script_reader* r, const char* path, const rcon_link* link) {
+int script_open(script_reader* r, const char* path, rcon_link* link) {
   r->fd = script_file_open(path);
   r->link = link;
   r->at = 0;
@@ -50,18 +50,39 @@ static int fill_if_used_up(script_reader* r) {
   return read_more(r);
 }
 
-// Skips the UTF-8 byte-order mark that Notepad and other Windows editors
-// put at the start of a file: it would hide the first line's keyword. From
-// a pipe the mark may come in pieces, so up to three bytes are gathered.
-static void skip_byte_order_mark(script_reader* r) {
-  static const unsigned char mark[] = {0xEF, 0xBB, 0xBF};
+// Returns 1 while the bytes that the chunk holds may still grow into one of
+// the byte-order marks that Notepad and other Windows editors put at the
+// start of a file: UTF-8's EF BB BF, UTF-16's FF FE or FE FF.
+static int may_grow_into_mark(const script_reader* r) {
+  const unsigned char* c = r->chunk;
+  switch (r->len) {
+    case 0:
+      return 1;
+    case 1:
+      return c[0] == 0xEF || c[0] == 0xFF || c[0] == 0xFE;
+    case 2:
+      return c[0] == 0xEF && c[1] == 0xBB;
+    default:
+      return 0;
+  }
+}
+
+// Skips a UTF-8 byte-order mark, which would hide the first line's keyword.
+// A UTF-16 script ends at once, with an error: each of its lines would end
+// at its first zero byte, so it could never run a command. From a pipe the
+// mark may come in pieces, so up to three bytes are gathered.
+static void read_byte_order_mark(script_reader* r) {
   r->at_start = 0;
-  while (r->len < sizeof mark && memcmp(r->chunk, mark, r->len) == 0) {
+  while (may_grow_into_mark(r)) {
     int more = read_more(r);
     if (!more) return;
   }
-  if (r->len >= sizeof mark && memcmp(r->chunk, mark, sizeof mark) == 0) {
-    r->at = sizeof mark;
+  const unsigned char* c = r->chunk;
+  if (r->len >= 3 && c[0] == 0xEF && c[1] == 0xBB && c[2] == 0xBF) r->at = 3;
+  if ((c[0] == 0xFF && c[1] == 0xFE) || (c[0] == 0xFE && c[1] == 0xFF)) {
+    r->error = SCRIPT_UTF16;
+    r->ended = 1;
+    r->at = r->len;
   }
 }
 
@@ -104,7 +125,7 @@ static void skip_rest_of_line(script_reader* r) {
 }
 
 size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
-  if (r->at_start) skip_byte_order_mark(r);
+  if (r->at_start) read_byte_order_mark(r);
   if (r->cut) skip_rest_of_line(r);
   size_t n = 0;
   while (n < SCRIPT_LINE_MAX) {
@@ -131,4 +152,9 @@ size_t script_read_line(script_reader* r, char (&line)[SCRIPT_LINE_MAX + 1]) {
   line[n] = '\0';
   if (n == SCRIPT_LINE_MAX && line[n - 1] != '\n') r->cut = 1;
   return n;
+}
+
+const char* script_error_text(int error) {
+  if (error == SCRIPT_UTF16) return "UTF-16 text (save it as UTF-8 or ANSI)";
+  return error_text(error);
 }

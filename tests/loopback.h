@@ -9,6 +9,12 @@
 
 #include "platform/platform.h"
 
+#ifdef _WIN32
+typedef int rcon_socklen;
+#else
+typedef socklen_t rcon_socklen;
+#endif
+
 struct udp_peer {
   rcon_socket sock;
   sockaddr_in addr;  // where it is bound
