@@ -73,7 +73,6 @@ struct run {
 
 run spawn(std::vector<std::string> args, const std::string& out = "/dev/null") {
   std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
   std::transform(args.begin(), args.end(), std::back_inserter(argv),
                  [](std::string& arg) { return &arg[0]; });
   argv.push_back(nullptr);
@@ -195,7 +194,8 @@ void wait_cpu(const udp_peer& sink, int seconds) {
 }
 
 // Loop mode over one command, and over a script that is missing: passes
-// come at most twice a second, so the server gets no flood and no core burns.
+// come at most twice a second, so the server gets no flood and no core
+// burns. A missing script sends nothing: only its CPU can move.
 void loop_mode(int seconds) {
   udp_peer server = udp_peer_open();
   std::string one = write_script("loop.script", "rcon status\n");
@@ -210,8 +210,9 @@ void loop_mode(int seconds) {
     while (udp_receive(server, &datagram, 0)) commands++;
     std::string what =
         script == one ? "loop over one command" : "loop over a missing script";
-    check(what + ": commands a second, at most 2", "%.2f", commands / wall,
-          commands <= wall * 2 + 1);
+    if (script == one)
+      check(what + ": commands a second, at most 2", "%.2f", commands / wall,
+            commands <= wall * 2 + 1);
     check(what + ": CPU, at most 1% of a core", "%.3f%%", cpu / wall * 100,
           cpu <= wall / 100);
   }
