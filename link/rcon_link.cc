@@ -48,9 +48,8 @@ int rcon_open(rcon_link* link, const char* endpoint) {
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
   link->unsent = 0;
   link->failing = 0;
-  link->dropped = 0;
   link->dropped_said = 0;
-  link->said_dropped_ms = 0;
+  link->said_dropped_ms = -DROPPED_SAID_EVERY_MS;  // so the first is said at once
   return 1;
 }
 
@@ -120,15 +119,14 @@ rcon_drained rcon_drain(rcon_link* link) {
 // The system's count is 32 bits wide and may wrap; the difference is right
 // all the same.
 int rcon_say_dropped(rcon_link* link, int at_end) {
-  link->dropped = socket_dropped(link->sock);
-  unsigned unsaid = link->dropped - link->dropped_said;
+  unsigned dropped = socket_dropped(link->sock);
+  unsigned unsaid = dropped - link->dropped_said;
   long long now = monotonic_ms();
-  int first = link->dropped_said == 0;
-  int due = at_end || first || now - link->said_dropped_ms >= DROPPED_SAID_EVERY_MS;
+  int due = at_end || now - link->said_dropped_ms >= DROPPED_SAID_EVERY_MS;
   if (unsaid > 0 && due) {
     say_dropped(unsaid);
-    link->dropped_said = link->dropped;
+    link->dropped_said = dropped;
     link->said_dropped_ms = now;
   }
-  return link->dropped > 0;
+  return dropped > 0;
 }

@@ -20,8 +20,7 @@ struct rcon_link {
   char password[RCON_SEND_MAX];
   int unsent;                 // 1 once a command could not go out
   int failing;                // 1 from a command that could not go out until one does
-  unsigned dropped;           // datagrams the system dropped on the socket
-  unsigned dropped_said;      // how many of them a message has counted
+  unsigned dropped_said;      // datagrams dropped that a message has counted
   long long said_dropped_ms;  // when the last such message was said
 };
 
@@ -32,8 +31,8 @@ void rcon_keep_password(rcon_link* link, const char* argument);
 /// is, and opens the UDP socket. Returns 1 on success; 0 on failure, also
 /// for an endpoint that cannot be used: an address that is not four plain
 /// decimal numbers from 0 to 255 (no name is looked up, no octal, hex or
-/// short form is read), 0.0.0.0, 255.255.255.255, anything but a colon right after
-/// the address, or a port that is not from 1 to 65535.
+/// short form is read), 0.0.0.0, 255.255.255.255, anything but a colon right
+/// after the address, or a port that is not from 1 to 65535.
 int rcon_open(rcon_link* link, const char* endpoint);
 
 /// Shuts the link's socket down, closes it and stops the socket library. On

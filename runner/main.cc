@@ -30,13 +30,14 @@ int main(int argc, char** argv) {
   int loop = strcmp(argv[3], "loop") == 0;
   if (!rcon_open(&link, argv[1])) exit(1);
   end_set_up();
-  int last_error = 0;  // the error number that kept the last pass from reading
+  int last_error = 0;  // what kept the last pass from reading the script
   for (;;) {
     long long started = monotonic_ms();
     int error = run_pass(&link, argv[4]);
     // Said when it changes: once while the script stays unreadable.
-    if (error != 0 && error != last_error)
+    if (error != 0 && error != last_error) {
       say_cannot_read(argv[4], script_error_text(error));
+    }
     last_error = error;
     if (!loop || stop_requested) break;
     pace_passes(&link, started);

@@ -1,5 +1,7 @@
 #include "runner/waiting.h"
 
+#include <limits.h>
+
 #include "output/output.h"
 #include "runner/stop_signal.h"
 
@@ -25,9 +27,10 @@ static int quiet_ms(rcon_drained drained) {
 }
 
 // Sleeps until \a fd or \a replies is ready, \a until_ms has come (-1: never)
-// or a stop. It looks first, and writes out what output holds only when it
-// is going to sleep, so that a script file read chunk by chunk still prints
-// in blocks.
+// or a stop; a sleep longer than wait_for() takes (some 24.8 days) ends
+// early, for the caller to sleep again. It looks first, and writes out what
+// output holds only when it is going to sleep, so that a script file read
+// chunk by chunk still prints in blocks.
 static wait_end sleep_until(int fd, rcon_socket replies, long long until_ms) {
   wait_end end = wait_for(fd, replies, 0, &stop_requested);
   if (end != WAIT_TIME_UP) return end;
@@ -35,6 +38,7 @@ static wait_end sleep_until(int fd, rcon_socket replies, long long until_ms) {
   if (until_ms < 0) return wait_for(fd, replies, -1, &stop_requested);
   long long left = until_ms - monotonic_ms();
   if (left <= 0) return WAIT_TIME_UP;
+  if (left > INT_MAX) left = INT_MAX;
   return wait_for(fd, replies, static_cast<int>(left), &stop_requested);
 }
 
