@@ -53,12 +53,14 @@ void socket_shutdown_close(rcon_socket sock) {
   close(sock);
 }
 
-// Linux counts what it drops for the socket in its memory figures.
+// Linux counts what it drops for the socket in its memory figures; one that
+// hands back fewer of them (qemu-user hands back one) has no count to give.
 unsigned socket_dropped(rcon_socket sock) {
 #ifdef SO_MEMINFO
   uint32_t meminfo[SK_MEMINFO_VARS] = {};
   socklen_t len = sizeof meminfo;
-  if (getsockopt(sock, SOL_SOCKET, SO_MEMINFO, meminfo, &len) == 0) {
+  int got = getsockopt(sock, SOL_SOCKET, SO_MEMINFO, meminfo, &len) == 0;
+  if (got && len > SK_MEMINFO_DROPS * sizeof meminfo[0]) {
     return meminfo[SK_MEMINFO_DROPS];
   }
 #else
