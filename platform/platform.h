@@ -48,7 +48,7 @@ void socket_shutdown_close(rcon_socket sock);
 
 /// Returns how many datagrams the system has dropped on \a sock because its
 /// receive buffer was full, counted in 32 bits from the socket's start; 0
-/// where the system keeps no such count (Windows, macOS).
+/// where the system keeps no such count (Windows, macOS) or hands none over.
 unsigned socket_dropped(rcon_socket sock);
 
 /// Takes the datagram that waits on \a sock, if one does, into \a buf of \a cap

@@ -186,9 +186,8 @@ TEST_F(ScriptPass, SaysWhatTheSystemDropped) {
 
 // A wait's seconds are read as atol() reads them, in 32 bits, and pass on a
 // clock that only moves forward, whatever is done to the time of day:
-// "wait 4294967297" lasts a second. Those that
-// are no positive number end at once. In loop mode the next pass starts half
-// a second after the last began.
+// "wait 4294967297" lasts a second. Those that are no positive number end at
+// once. In loop mode the next pass starts half a second after the last began.
 TEST_F(ScriptPass, WaitsForElapsedTime) {
   auto start = std::chrono::steady_clock::now();
   run("wait -5\nwait x\nwait \nwait - 1\nwait 0\nwait 4294967297 seconds\n");
@@ -230,8 +229,8 @@ TEST_F(ScriptPass, TakesABurstOfRepliesAsItComes) {
 }
 
 // A pass over a script that cannot be read says why; an empty script can be
-// read, a UTF-16 one cannot. Every pass closes the script: the descriptor that the next
-// open takes is the same after them.
+// read, a UTF-16 one cannot. Every pass closes the script: the descriptor
+// that the next open takes is the same after them.
 TEST_F(ScriptPass, SaysWhyAScriptCannotBeReadAndClosesIt) {
   EXPECT_EQ(run(""), 0);
   int before = script_file_open(path.c_str());

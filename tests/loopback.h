@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 
+// The length of a socket address, as each system's calls take it.
 #ifdef _WIN32
 typedef int rcon_socklen;
 #else
