@@ -122,8 +122,9 @@ double finish(const run& r, double* cpu_s = nullptr, bool watch_rss = false) {
 }
 
 // The floor, as a process of its own: read the script and send each "rcon "
-// line as the same command datagram with one sendto(), then look for a reply
-// once without waiting, the least that a drain after every line can cost.
+// line as the same command datagram with one send() on the tied socket, then
+// look for a reply once without waiting, the least that a drain after every
+// line can cost.
 int run_floor(const char* endpoint, const char* script) {
   rcon_link link;
   FILE* file = fopen(script, "rb");
@@ -135,11 +136,7 @@ int run_floor(const char* endpoint, const char* script) {
     size_t len = 0;
     if (strncmp(line, "rcon ", 5) == 0)
       len = build_command_datagram(datagram, "secret", line + 5);
-    if (len > 0) {
-      sendto(link.sock, datagram, len, 0,
-             reinterpret_cast<const sockaddr*>(&link.server_addr),
-             sizeof link.server_addr);
-    }
+    if (len > 0) (void)socket_send(link.sock, datagram, len);
     sockaddr_in from;
     (void)socket_receive(link.sock, line, sizeof line, &from);
   }

@@ -1,13 +1,14 @@
 #include "link/rcon_link.h"
 
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "link/datagram.h"
 #include "number/decimal.h"
 #include "output/output.h"
 
-enum { DROPPED_SAID_EVERY_MS = 60000 };  // at most one message a minute
+enum { LOSS_SAID_EVERY_MS = 60000 };  // at most one message a minute of each loss
 
 // Reads the server's address from \a endpoint, "ADDRESS:PORT", into \a addr.
 // Returns 0, with \a addr unchanged, unless the address is four plain
@@ -46,10 +47,14 @@ int rcon_open(rcon_link* link, const char* endpoint) {
     return 0;
   }
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
-  link->unsent = 0;
-  link->failing = 0;
-  link->dropped_said = 0;
-  link->said_dropped_ms = -DROPPED_SAID_EVERY_MS;  // so the first is said at once
+  link->tied = socket_connect(link->sock, &link->server_addr) == 0;
+  link->lost = 0;
+  link->not_sent_said = 0;
+  link->refusal_said = 0;
+  // So that the first of each loss is said at once.
+  link->dropped = {0, 0, -LOSS_SAID_EVERY_MS};
+  link->too_long = {0, 0, -LOSS_SAID_EVERY_MS};
+  link->too_long_bytes = 0;
   return 1;
 }
 
@@ -58,18 +63,62 @@ void rcon_close(rcon_socket sock) {
   net_stop();
 }
 
+// Says, once until the server's datagram comes again, what the report \a err
+// says of the server.
+static void heard_report(rcon_link* link, int err) {
+  link->lost = 1;
+  if (link->refusal_said) return;
+  link->refusal_said = 1;
+  char endpoint[sizeof "255.255.255.255:65535"];
+  uint32_t address = ntohl(link->server_addr.sin_addr.s_addr);
+  (void)snprintf(endpoint, sizeof endpoint, "%u.%u.%u.%u:%u", address >> 24,
+                 (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
+                 ntohs(link->server_addr.sin_port));
+  if (socket_error_report(err) == REPORT_REFUSED) {
+    say_refused(endpoint, socket_error_text(err));
+  } else {
+    say_unreachable(endpoint, socket_error_text(err));
+  }
+}
+
+// Sends the \a len bytes of \a datagram over the tied socket, tying it
+// first if it is not. Returns 0 once it has gone out, or the error of the
+// last try.
+static int send_datagram(rcon_link* link, const char* datagram, size_t len) {
+  if (link->tied) {
+    int err = socket_send(link->sock, datagram, len);
+    if (err == 0) return 0;
+    // A report fails the one send that the system hands it to.
+    if (socket_error_report(err) != REPORT_NONE &&
+        socket_send(link->sock, datagram, len) == 0) {
+      heard_report(link, err);
+      return 0;
+    }
+    // A socket tied while the host had another address fails every send.
+    socket_disconnect(link->sock);
+    link->tied = 0;
+  }
+  int err = socket_connect(link->sock, &link->server_addr);
+  if (err != 0) return err;
+  link->tied = 1;
+  return socket_send(link->sock, datagram, len);
+}
+
 void rcon_send(rcon_link* link, const char* command) {
   char datagram[RCON_SEND_MAX];
   size_t len = build_command_datagram(datagram, link->password, command);
   const char* why = "too long for one datagram";
-  if (len > 0) why = socket_send(link->sock, datagram, len, &link->server_addr);
-  if (why == nullptr) {
-    link->failing = 0;
-    return;
+  if (len > 0) {
+    int err = send_datagram(link, datagram, len);
+    if (err == 0) {
+      link->not_sent_said = 0;
+      return;
+    }
+    why = socket_error_text(err);
   }
-  if (!link->failing) say_not_sent(why);
-  link->unsent = 1;
-  link->failing = 1;
+  if (!link->not_sent_said) say_not_sent(why);
+  link->not_sent_said = 1;
+  link->lost = 1;
 }
 
 // Returns 1 if \a from is the server's address and port; nothing else of the
@@ -80,22 +129,32 @@ static int from_server(const sockaddr_in* from, const sockaddr_in* server) {
          from->sin_port == server->sin_port;
 }
 
-// The tally also counts a datagram that ends the drain, so that no flood of
+// A datagram that ends the drain counts as taken too, so that no flood of
 // them is taken for a quiet socket.
-int rcon_poll(const rcon_link* link, rcon_tally* tally) {
+int rcon_poll(rcon_link* link, int* taken) {
   // A byte more than the longest datagram that is taken: one that fills it
   // too is lost, whether the system cut it short or refused it.
   char buf[RCON_RECEIVE_MAX + 1];
   sockaddr_in from;
   memset(&from, 0, sizeof from);  // a sender left unsaid is nobody's
   long len = socket_receive(link->sock, buf, sizeof buf, &from);
+  if (len < 0 && socket_error_report(static_cast<int>(-len)) != REPORT_NONE) {
+    (*taken)++;
+    heard_report(link, static_cast<int>(-len));
+    return 1;
+  }
   if (len < 0) return 0;
-  tally->taken++;
+  (*taken)++;
   // Anyone else's datagram is skipped, whatever it holds: no stranger can end
   // a drain and so hold the server's replies back.
   if (!from_server(&from, &link->server_addr)) return 1;
-  tally->from_server++;
-  if (len == 0 || len > RCON_RECEIVE_MAX) return 0;
+  link->refusal_said = 0;
+  if (len > RCON_RECEIVE_MAX) {
+    link->too_long.counted++;
+    link->too_long_bytes = len;
+    return 0;
+  }
+  if (len == 0) return 0;
   buf[len] = '\0';  // a reply's text is printed up to its first zero byte
   const char* text = reply_text(buf, static_cast<size_t>(len));
   if (text == nullptr) return static_cast<int>(len);
@@ -104,29 +163,36 @@ int rcon_poll(const rcon_link* link, rcon_tally* tally) {
   return text_len;
 }
 
-// Only a drain that took something can have met a full receive buffer: one
-// that took nothing costs no look at the system's count.
-rcon_drained rcon_drain(rcon_link* link) {
-  rcon_tally tally = {0, 0};
+// Only a drain that took something can have met a full receive buffer or a
+// datagram too long: one that took nothing costs no look at the system's
+// count.
+void rcon_drain(rcon_link* link) {
+  int taken = 0;
   for (int polls = 0; polls < RCON_DRAIN_MAX; polls++) {
-    if (rcon_poll(link, &tally) == 0) break;
+    if (rcon_poll(link, &taken) == 0) break;
   }
-  if (tally.taken == 0) return DRAINED_NOTHING;
-  (void)rcon_say_dropped(link, 0);
-  return tally.from_server > 0 ? DRAINED_SERVER : DRAINED_OTHERS;
+  if (taken > 0) rcon_say_losses(link, 0);
 }
 
-// The system's count is 32 bits wide and may wrap; the difference is right
-// all the same.
-int rcon_say_dropped(rcon_link* link, int at_end) {
-  unsigned dropped = socket_dropped(link->sock);
-  unsigned unsaid = dropped - link->dropped_said;
+// Returns how many of \a loss's count are to be said \a now, and takes them
+// as said: the first at once, then none within a minute of the last
+// message; \a at_end, all that are still unsaid. The count may wrap
+// around; the difference is right all the same.
+static unsigned due_to_say(rcon_loss_count* loss, long long now, int at_end) {
+  unsigned unsaid = loss->counted - loss->said;
+  if (unsaid == 0) return 0;
+  if (!at_end && now - loss->said_at_ms < LOSS_SAID_EVERY_MS) return 0;
+  loss->said = loss->counted;
+  loss->said_at_ms = now;
+  return unsaid;
+}
+
+void rcon_say_losses(rcon_link* link, int at_end) {
   long long now = monotonic_ms();
-  int due = at_end || now - link->said_dropped_ms >= DROPPED_SAID_EVERY_MS;
-  if (unsaid > 0 && due) {
-    say_dropped(unsaid);
-    link->dropped_said = dropped;
-    link->said_dropped_ms = now;
-  }
-  return dropped > 0;
+  link->dropped.counted = socket_dropped(link->sock);
+  unsigned dropped = due_to_say(&link->dropped, now, at_end);
+  if (dropped > 0) say_dropped(dropped);
+  unsigned too_long = due_to_say(&link->too_long, now, at_end);
+  if (too_long > 0) say_too_long(too_long, link->too_long_bytes);
+  if (dropped > 0 || too_long > 0) link->lost = 1;
 }

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "link/datagram.h"  // the longest datagram taken
 #include "platform/platform.h"
 
 static char block[OUTPUT_BLOCK];
@@ -21,14 +22,17 @@ void output_to(int fd) {
   each_print_at_once = descriptor_shows_each_print(fd);
 }
 
-// Writes all \a len bytes of \a data to \a fd. Returns 0, or the error number
-// of the write that failed. Once the deadline has passed, a write that would
-// wait fails with EINTR instead; one that waits when it passes is cut short
-// with EINTR too.
+enum { LOST_AFTER_STOP = -1 };  // what a write that the stop's second ended failed with
+
+// Writes all \a len bytes of \a data to \a fd. Returns 0, the error number of
+// the write that failed, or LOST_AFTER_STOP: once the stop's second has
+// passed, a write that would wait is not made, and one that waits when it
+// passes is cut short (the only thing here that cuts a write short).
 static int write_all(int fd, const char* data, size_t len) {
   while (len > 0) {
-    if (deadline_passed && !descriptor_writable_now(fd)) return EINTR;
+    if (deadline_passed && !descriptor_writable_now(fd)) return LOST_AFTER_STOP;
     long n = descriptor_write(fd, data, len);
+    if (n < 0 && errno == EINTR) return LOST_AFTER_STOP;
     if (n < 0) return errno;
     if (n == 0) return EIO;  // no progress: do not spin
     data += n;
@@ -82,22 +86,29 @@ void start_output_deadline() {
   ring_after(1, &deadline_passed);
 }
 
-// Writes "rcon-script: WHAT: WHY" and a line feed to standard error, in one
-// write.
-static void say(const char* what, const char* why) {
+// Writes "rcon-script: ", \a message and a line feed to standard error, in
+// one write.
+static void say(const char* message) {
+  char line[OUTPUT_BLOCK];
+  int len = snprintf(line, sizeof line, "rcon-script: %s\n", message);
+  if (len > 0) (void)write_all(2, line, strlen(line));
+}
+
+// Says "WHAT: WHY".
+static void say_why(const char* what, const char* why) {
   char message[OUTPUT_BLOCK];
-  int len = snprintf(message, sizeof message, "rcon-script: %s: %s\n", what, why);
-  if (len > 0) (void)write_all(2, message, strlen(message));
+  (void)snprintf(message, sizeof message, "%s: %s", what, why);
+  say(message);
 }
 
 void say_cannot_read(const char* path, const char* why) {
   char what[OUTPUT_BLOCK];
   (void)snprintf(what, sizeof what, "cannot read %s", path);
-  say(what, why);
+  say_why(what, why);
 }
 
 void say_not_sent(const char* why) {
-  say("command not sent", why);
+  say_why("command not sent", why);
 }
 
 // Nothing can bring those datagrams back, but the reader must learn that
@@ -106,7 +117,40 @@ void say_dropped(unsigned count) {
   char what[64];
   (void)snprintf(what, sizeof what, "%u %s dropped", count,
                  count == 1 ? "datagram" : "datagrams");
-  say(what, "the receive buffer was full; some may have been the server's replies");
+  say_why(what, "the receive buffer was full; some may have been the server's replies");
+}
+
+void say_refused(const char* endpoint, const char* why) {
+  char message[OUTPUT_BLOCK];
+  (void)snprintf(message, sizeof message,
+                 "%s refused the command: %s (is the server running on that port?)",
+                 endpoint, why);
+  say(message);
+}
+
+void say_unreachable(const char* endpoint, const char* why) {
+  char what[64];
+  (void)snprintf(what, sizeof what, "%s cannot be reached", endpoint);
+  say_why(what, why);
+}
+
+void say_too_long(unsigned count, long bytes) {
+  char limit[64];
+  (void)snprintf(limit, sizeof limit, "too long to print (at most %d characters)",
+                 RCON_RECEIVE_MAX - RCON_REPLY_HEADER_LEN);
+  char message[128];
+  if (count > 1) {
+    (void)snprintf(message, sizeof message, "%u replies from the server were %s", count,
+                   limit);
+  } else if (bytes > RCON_RECEIVE_MAX + 1) {
+    (void)snprintf(message, sizeof message,
+                   "a reply of %ld bytes from the server was %s", bytes, limit);
+  } else {
+    (void)snprintf(message, sizeof message,
+                   "a reply of more than %d bytes from the server was %s",
+                   RCON_RECEIVE_MAX, limit);
+  }
+  say(message);
 }
 
 void output_flush() {
@@ -116,6 +160,10 @@ void output_flush() {
 int output_exit_status() {
   write_held();
   if (first_error == 0) return 0;
-  say("write error", error_text(first_error));
+  if (first_error == LOST_AFTER_STOP) {
+    say("output not taken within a second of the stop: lost");
+  } else {
+    say_why("write error", error_text(first_error));
+  }
   return 1;
 }

@@ -37,13 +37,27 @@ void say_not_sent(const char* why);
 /// datagrams for a full receive buffer.
 void say_dropped(unsigned count);
 
+/// Says on standard error, in one line, that the server at \a endpoint
+/// refused a command, nothing listening on its port, and \a why.
+void say_refused(const char* endpoint, const char* why);
+
+/// Says on standard error, in one line, that the server at \a endpoint
+/// could not be reached, and \a why.
+void say_unreachable(const char* endpoint, const char* why);
+
+/// Says on standard error, in one line, that \a count of the server's
+/// datagrams were too long to print; one was \a bytes long, or more than
+/// RCON_RECEIVE_MAX where \a bytes is RCON_RECEIVE_MAX + 1.
+void say_too_long(unsigned count, long bytes);
+
 /// Writes out what is held: the program is about to sleep, and a reader of a
 /// file or a pipe must not wait meanwhile for a block to fill.
 void output_flush();
 
 /// Writes out what is still held. Returns the exit status that the output
 /// earns: 0 if every print went out; 1 if some were lost, after saying so in
-/// one line on standard error.
+/// one line on standard error: the system's error, or that the reader did
+/// not take it within the second after a stop.
 int output_exit_status();
 
 #endif

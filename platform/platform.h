@@ -51,16 +51,42 @@ void socket_shutdown_close(rcon_socket sock);
 /// where the system keeps no such count (Windows, macOS) or hands none over.
 unsigned socket_dropped(rcon_socket sock);
 
+/// Ties \a sock to \a to: the system then sends there alone and takes in
+/// datagrams from there alone, and hands the socket the reports that come
+/// back of what it sent (a port where nothing listens). Returns 0, or the
+/// system's error number.
+int socket_connect(rcon_socket sock, const sockaddr_in* to);
+
+/// Unties \a sock from where socket_connect() tied it; it may then lose the
+/// local port and address it had.
+void socket_disconnect(rcon_socket sock);
+
+/// Sends the \a len bytes of \a data as one datagram over the tied \a sock.
+/// Returns 0 once it has gone out, or the system's error number.
+int socket_send(rcon_socket sock, const char* data, size_t len);
+
 /// Takes the datagram that waits on \a sock, if one does, into \a buf of \a cap
-/// bytes, and puts its sender in \a from. Returns its length, or \a cap for
-/// a datagram that does not fit in fewer (POSIX cuts it short, Windows
-/// refuses it); -1 when none waits or none could be taken. Never waits.
+/// bytes, and puts its sender in \a from. Returns its length; for one that
+/// does not fit in fewer than \a cap bytes, its whole length where the system
+/// tells it (Linux), else \a cap. Returns minus the system's error number
+/// when none could be taken: none waits, or the system hands over a report
+/// instead (socket_error_report()). Never waits.
 long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from);
 
-/// Sends the \a len bytes of \a data to \a to as one datagram. Returns
-/// nullptr once it has gone out, or the system's reason why not, as text.
-const char* socket_send(rcon_socket sock, const char* data, size_t len,
-                        const sockaddr_in* to);
+/// What a failed send or receive on a tied socket says of the peer.
+enum socket_report {
+  REPORT_NONE,         // nothing of the peer: an error of this side
+  REPORT_REFUSED,      // nothing listens on the peer's port
+  REPORT_UNREACHABLE,  // the peer's host or network cannot be reached
+};
+
+/// Returns what the socket error \a err says of the peer. Such reports come
+/// back some time after the datagram that met them, and the system hands
+/// each to the next send or receive, which it fails.
+socket_report socket_error_report(int err);
+
+/// Returns the system's text for the socket error \a err.
+const char* socket_error_text(int err);
 
 /// Installs \a handler for STOP_SIGNALS for the whole run, and readies
 /// wake_waits().

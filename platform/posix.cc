@@ -39,15 +39,26 @@ void socket_ask_receive_buffer(rcon_socket sock, int bytes) {
   (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
-const char* socket_send(rcon_socket sock, const char* data, size_t len,
-                        const sockaddr_in* to) {
-  ssize_t sent =
-      sendto(sock, data, len, 0, reinterpret_cast<const sockaddr*>(to), sizeof *to);
-  return sent >= 0 ? nullptr : strerror(errno);
+int socket_connect(rcon_socket sock, const sockaddr_in* to) {
+  int tied = connect(sock, reinterpret_cast<const sockaddr*>(to), sizeof *to);
+  return tied == 0 ? 0 : errno;
 }
 
-// An unconnected UDP socket fails the shutdown with ENOTCONN, so the socket
-// is closed whatever the shutdown returned.
+// An address of the family AF_UNSPEC unties a datagram socket.
+void socket_disconnect(rcon_socket sock) {
+  sockaddr_in none;
+  memset(&none, 0, sizeof none);
+  none.sin_family = AF_UNSPEC;
+  (void)connect(sock, reinterpret_cast<const sockaddr*>(&none), sizeof none);
+}
+
+// No address: the BSDs refuse one on a tied socket.
+int socket_send(rcon_socket sock, const char* data, size_t len) {
+  return send(sock, data, len, 0) >= 0 ? 0 : errno;
+}
+
+// A UDP socket that is not tied fails the shutdown with ENOTCONN, so the
+// socket is closed whatever the shutdown returned.
 void socket_shutdown_close(rcon_socket sock) {
   shutdown(sock, SHUT_RDWR);
   close(sock);
@@ -69,12 +80,37 @@ unsigned socket_dropped(rcon_socket sock) {
   return 0;
 }
 
+// MSG_TRUNC makes Linux tell the whole length of a datagram that it cuts
+// short.
+#ifdef __linux__
+static const int RECEIVE_FLAGS = MSG_DONTWAIT | MSG_TRUNC;
+#else
+static const int RECEIVE_FLAGS = MSG_DONTWAIT;
+#endif
+
 // No poll() first: a drain is one call a datagram, and keeps up with a
 // burst that comes as fast as loopback carries it.
 long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
   socklen_t from_len = sizeof *from;
-  return static_cast<long>(recvfrom(sock, buf, cap, MSG_DONTWAIT,
-                                    reinterpret_cast<sockaddr*>(from), &from_len));
+  ssize_t len = recvfrom(sock, buf, cap, RECEIVE_FLAGS,
+                         reinterpret_cast<sockaddr*>(from), &from_len);
+  return len >= 0 ? static_cast<long>(len) : -errno;
+}
+
+socket_report socket_error_report(int err) {
+  switch (err) {
+    case ECONNREFUSED:
+      return REPORT_REFUSED;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+      return REPORT_UNREACHABLE;
+    default:
+      return REPORT_NONE;
+  }
+}
+
+const char* socket_error_text(int err) {
+  return strerror(err);
 }
 
 // The stop handler writes a byte into this pipe, which every wait also
@@ -112,12 +148,19 @@ static void set_handler(int sig, void (*handler)(int), int flags) {
 
 // SA_RESTART keeps reads of the script and writes to stdout from failing
 // with EINTR. The program never runs another: the pipe's ends need not be
-// closed on exec.
+// closed on exec. A launcher may have blocked the signals, which would then
+// never arrive: one that is pending already arrives as they are unblocked.
 void install_stop_handler(void (*handler)(int)) {
   if (pipe(wake_pipe) == 0) {
     for (int fd : wake_pipe) (void)fcntl(fd, F_SETFL, O_NONBLOCK);
   }
-  for (int sig : STOP_SIGNALS) set_handler(sig, handler, SA_RESTART);
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int sig : STOP_SIGNALS) {
+    set_handler(sig, handler, SA_RESTART);
+    sigaddset(&stops, sig);
+  }
+  (void)sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 // A handler set by sigaction() stays in place.

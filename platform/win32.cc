@@ -98,11 +98,22 @@ static const char* system_text(DWORD code) {
   return text;
 }
 
-const char* socket_send(rcon_socket sock, const char* data, size_t len,
-                        const sockaddr_in* to) {
-  int sent = sendto(sock, data, static_cast<int>(len), 0,
-                    reinterpret_cast<const sockaddr*>(to), sizeof *to);
-  return sent != SOCKET_ERROR ? nullptr : system_text(WSAGetLastError());
+int socket_connect(rcon_socket sock, const sockaddr_in* to) {
+  int tied = connect(sock, reinterpret_cast<const sockaddr*>(to), sizeof *to);
+  return tied == 0 ? 0 : WSAGetLastError();
+}
+
+// An address of all zeros unties a datagram socket.
+void socket_disconnect(rcon_socket sock) {
+  sockaddr_in none;
+  memset(&none, 0, sizeof none);
+  none.sin_family = AF_INET;
+  (void)connect(sock, reinterpret_cast<const sockaddr*>(&none), sizeof none);
+}
+
+int socket_send(rcon_socket sock, const char* data, size_t len) {
+  int sent = send(sock, data, static_cast<int>(len), 0);
+  return sent != SOCKET_ERROR ? 0 : WSAGetLastError();
 }
 
 // A socket whose shutdown fails is left to WSACleanup(), which releases it.
@@ -126,14 +137,37 @@ static int socket_readable_now(rcon_socket sock) {
 
 // The socket blocks, so select() looks first: then the receive does not
 // wait. One that does not fit fails with WSAEMSGSIZE, its first bytes and its
-// sender filled in.
+// sender filled in, and its length untold.
 long socket_receive(rcon_socket sock, char* buf, size_t cap, sockaddr_in* from) {
-  if (!socket_readable_now(sock)) return -1;
+  if (!socket_readable_now(sock)) return -WSAEWOULDBLOCK;
   int from_len = sizeof *from;
   int len = recvfrom(sock, buf, static_cast<int>(cap), 0,
                      reinterpret_cast<sockaddr*>(from), &from_len);
-  if (len < 0 && WSAGetLastError() == WSAEMSGSIZE) return static_cast<long>(cap);
-  return len;
+  if (len >= 0) return len;
+  int err = WSAGetLastError();
+  return err == WSAEMSGSIZE ? static_cast<long>(cap) : -err;
+}
+
+// On a datagram socket Windows hands over the peer's port unreachable as a
+// reset connection.
+socket_report socket_error_report(int err) {
+  switch (err) {
+    case WSAECONNRESET:
+    case WSAECONNREFUSED:
+      return REPORT_REFUSED;
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+      return REPORT_UNREACHABLE;
+    default:
+      return REPORT_NONE;
+  }
+}
+
+// The system's own words for a reset speak of a connection, which a
+// datagram socket never had.
+const char* socket_error_text(int err) {
+  if (err == WSAECONNRESET) return "Connection refused";
+  return system_text(static_cast<DWORD>(err));
 }
 
 // Set by wake_waits(), so that a pause ends at once rather than at the end

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 // win32.cc's own: how the password is found in the command line.
 void blank_argument(wchar_t* line, int index);
 
@@ -26,4 +28,20 @@ TEST(BlankArgument, BlanksTheArgumentAsTheRuntimeSplitsIt) {
     blank_argument(&line[0], 2);
     EXPECT_EQ(line, std::wstring(row.blanked));
   }
+}
+
+// What a failed send or receive on the tied socket says of the server, as
+// Windows reports it: a port where nothing listens as a reset connection.
+TEST(SocketError, TellsTheServersReportsFromOtherErrors) {
+  const struct {
+    int err;
+    socket_report report;
+  } rows[] = {
+      {WSAECONNRESET, REPORT_REFUSED},
+      {WSAENETUNREACH, REPORT_UNREACHABLE},
+      {WSAEWOULDBLOCK, REPORT_NONE},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(socket_error_report(row.err), row.report) << row.err;
+  EXPECT_STREQ(socket_error_text(WSAECONNRESET), "Connection refused");
 }

@@ -3,10 +3,10 @@
 //   rcon-script ADDRESS:PORT PASSWORD MODE SCRIPT
 //
 // MODE "loop" runs the script again and again until a stop signal; anything
-// else runs it once. The exit status is 1 for wrong usage, a failed set-up,
-// a script that cannot be read or a command that cannot go out in a single
-// run, datagrams that the system dropped in a single run, or lost output; 0
-// otherwise.
+// else runs it once. A stop during set-up ends the run before its first
+// pass. The exit status is 1 for wrong usage, a failed set-up, lost output,
+// and in a single run for a script that cannot be read or a command or reply
+// that was lost (rcon_link's lost); 0 otherwise.
 #include <stdlib.h>
 #include <string.h>
 
@@ -29,9 +29,8 @@ int main(int argc, char** argv) {
   install_stop_handler(on_stop_signal);
   int loop = strcmp(argv[3], "loop") == 0;
   if (!rcon_open(&link, argv[1])) exit(1);
-  end_set_up();
   int last_error = 0;  // what kept the last pass from reading the script
-  for (;;) {
+  while (!stop_requested) {
     long long started = monotonic_ms();
     int error = run_pass(&link, argv[4]);
     // Said when it changes: once while the script stays unreadable.
@@ -39,12 +38,12 @@ int main(int argc, char** argv) {
       say_cannot_read(argv[4], script_error_text(error));
     }
     last_error = error;
-    if (!loop || stop_requested) break;
+    if (!loop) break;
     pace_passes(&link, started);
   }
-  int dropped = rcon_say_dropped(&link, 1);
+  rcon_say_losses(&link, 1);
   rcon_close(link.sock);
   int status = output_exit_status();
-  if (!loop && (last_error != 0 || link.unsent || dropped)) status = 1;
+  if (!loop && (last_error != 0 || link.lost)) status = 1;
   return status;
 }

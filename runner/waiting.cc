@@ -5,26 +5,10 @@
 #include "output/output.h"
 #include "runner/stop_signal.h"
 
-enum {
-  SERVER_QUIET_MS = 2,    // after a drain that took the server's datagrams
-  OTHERS_QUIET_MS = 500,  // after one that took only others'
-};
-
-// Returns how long after a drain that took \a drained no datagram may end a
-// sleep. Steps short enough for the receive buffer to hold what comes
-// meanwhile keep up with a burst of the server's replies, whatever they
-// hold: its reply with no text, which ends a drain, may come first.
-static int quiet_ms(rcon_drained drained) {
-  switch (drained) {
-    case DRAINED_NOTHING:
-      return 0;
-    case DRAINED_SERVER:
-      return SERVER_QUIET_MS;
-    case DRAINED_OTHERS:
-      return OTHERS_QUIET_MS;
-  }
-  return 0;
-}
+// After a drain, no datagram ends a sleep for this long: a burst of the
+// server's replies is taken a drain every few of them, and steps this short
+// keep up with it, since the receive buffer holds what comes meanwhile.
+enum { QUIET_AFTER_DRAIN_MS = 2 };
 
 // Sleeps until \a fd or \a replies is ready, \a until_ms has come (-1: never)
 // or a stop; a sleep longer than wait_for() takes (some 24.8 days) ends
@@ -53,6 +37,9 @@ wait_end wait_printing_replies(rcon_link* link, int fd, long long until_ms) {
     if (!watched && (wake < 0 || quiet_until < wake)) wake = quiet_until;
     wait_end end = sleep_until(fd, watched ? sock : RCON_NO_SOCKET, wake);
     if (end == WAIT_STOPPED || end == WAIT_SCRIPT) return end;
-    if (end == WAIT_REPLIES) quiet_until = monotonic_ms() + quiet_ms(rcon_drain(link));
+    if (end == WAIT_REPLIES) {
+      rcon_drain(link);
+      quiet_until = monotonic_ms() + QUIET_AFTER_DRAIN_MS;
+    }
   }
 }

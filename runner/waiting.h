@@ -9,12 +9,9 @@
 /// Waits until the script \a fd (-1: none) can be read, \a until_ms by
 /// monotonic_ms() has come (-1: never), or a stop. Meanwhile it prints the
 /// server's replies on \a link (nullptr: none): it drains as soon as a
-/// datagram waits, then keeps quiet for a while before it looks again: 2 ms
-/// after a drain that took any of the server's datagrams, so that a burst of
-/// replies is taken as it comes; half a second after one that took only
-/// others', so that their flood costs no more than a drain a half second.
-/// What output holds is written out before each sleep. Returns WAIT_SCRIPT,
-/// WAIT_TIME_UP or WAIT_STOPPED.
+/// datagram waits, then keeps quiet for 2 ms before it looks again, so that
+/// a burst of replies is taken as it comes. What output holds is written out
+/// before each sleep. Returns WAIT_SCRIPT, WAIT_TIME_UP or WAIT_STOPPED.
 wait_end wait_printing_replies(rcon_link* link, int fd, long long until_ms);
 
 #endif

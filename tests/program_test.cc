@@ -187,6 +187,7 @@ struct row {
   std::string script = "";
   script_kind script_is = FILE_SCRIPT;
   const char* stdout_file = nullptr;  // instead of the row's own, unread
+  int pending_stop = 0;               // a stop signal that waits, blocked, as it starts
   std::vector<step> steps = {};
   std::string out = "";
   std::string err = "";
@@ -228,6 +229,13 @@ void start(run* p, const row& r) {
   if (p->pid == 0) {
     dup2(out, 1);
     dup2(err, 2);
+    if (r.pending_stop != 0) {
+      sigset_t blocked;
+      sigemptyset(&blocked);
+      sigaddset(&blocked, r.pending_stop);
+      sigprocmask(SIG_BLOCK, &blocked, nullptr);
+      raise(r.pending_stop);
+    }
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -245,6 +253,7 @@ const char* const CANNOT_READ =
 const char* const NO_PEEK = "wine cannot look into a FIFO without reading it";
 const char* const OWN_COPY = "a launcher keeps a copy of the arguments of its own";
 const char* const LOG = "in a container, standard output is the container's log";
+const char* const OWN_SIGNALS = "a launcher takes the signals that wait as it starts";
 
 std::vector<row> rows() {
   std::vector<std::string> once = {"$S", "pw", "once", "$F"};
@@ -268,6 +277,10 @@ std::vector<row> rows() {
     {.name = "ProcessListShowsNoPassword", .args = once, .script = "rcon a\nrcon b\nwait 30\n",
      .steps = {get("a"), command_line_ends("$S\0\0\0\0once\0$F\0"s), get("b"), signal(SIGINT)},
      .skipped = {"", OWN_COPY}},
+    // A stop during set-up ends the run before its first pass, loop mode
+    // or not.
+    {.name = "StopDuringSetUpSendsNothing", .args = loop, .script = "rcon a\n",
+     .pending_stop = SIGTERM, .steps = {ends_within(1)}, .skipped = {"", OWN_SIGNALS}},
     // A stop: the line in hand is finished, the output written, status 0;
     // what was printed before a wait is written out while it waits, and the
     // longest wait lasts until the stop.
