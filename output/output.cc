@@ -86,29 +86,23 @@ void start_output_deadline() {
   ring_after(1, &deadline_passed);
 }
 
-// Writes "rcon-script: ", \a message and a line feed to standard error, in
-// one write.
-static void say(const char* message) {
+// Writes "rcon-script: WHAT", ": WHY" unless \a why is nullptr, and a line
+// feed to standard error, in one write.
+static void say(const char* what, const char* why) {
   char line[OUTPUT_BLOCK];
-  int len = snprintf(line, sizeof line, "rcon-script: %s\n", message);
+  int len = why != nullptr ? snprintf(line, sizeof line, "rcon-script: %s: %s\n", what, why)
+                           : snprintf(line, sizeof line, "rcon-script: %s\n", what);
   if (len > 0) (void)write_all(2, line, strlen(line));
-}
-
-// Says "WHAT: WHY".
-static void say_why(const char* what, const char* why) {
-  char message[OUTPUT_BLOCK];
-  (void)snprintf(message, sizeof message, "%s: %s", what, why);
-  say(message);
 }
 
 void say_cannot_read(const char* path, const char* why) {
   char what[OUTPUT_BLOCK];
   (void)snprintf(what, sizeof what, "cannot read %s", path);
-  say_why(what, why);
+  say(what, why);
 }
 
 void say_not_sent(const char* why) {
-  say_why("command not sent", why);
+  say("command not sent", why);
 }
 
 // Nothing can bring those datagrams back, but the reader must learn that
@@ -117,7 +111,7 @@ void say_dropped(unsigned count) {
   char what[64];
   (void)snprintf(what, sizeof what, "%u %s dropped", count,
                  count == 1 ? "datagram" : "datagrams");
-  say_why(what, "the receive buffer was full; some may have been the server's replies");
+  say(what, "the receive buffer was full; some may have been the server's replies");
 }
 
 void say_refused(const char* endpoint, const char* why) {
@@ -125,13 +119,13 @@ void say_refused(const char* endpoint, const char* why) {
   (void)snprintf(message, sizeof message,
                  "%s refused the command: %s (is the server running on that port?)",
                  endpoint, why);
-  say(message);
+  say(message, nullptr);
 }
 
 void say_unreachable(const char* endpoint, const char* why) {
   char what[64];
   (void)snprintf(what, sizeof what, "%s cannot be reached", endpoint);
-  say_why(what, why);
+  say(what, why);
 }
 
 void say_too_long(unsigned count, long bytes) {
@@ -150,7 +144,7 @@ void say_too_long(unsigned count, long bytes) {
                    "a reply of more than %d bytes from the server was %s",
                    RCON_RECEIVE_MAX, limit);
   }
-  say(message);
+  say(message, nullptr);
 }
 
 void output_flush() {
@@ -161,9 +155,9 @@ int output_exit_status() {
   write_held();
   if (first_error == 0) return 0;
   if (first_error == LOST_AFTER_STOP) {
-    say("output not taken within a second of the stop: lost");
+    say("output not taken within a second of the stop: lost", nullptr);
   } else {
-    say_why("write error", error_text(first_error));
+    say("write error", error_text(first_error));
   }
   return 1;
 }

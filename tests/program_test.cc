@@ -233,8 +233,8 @@ void start(run* p, const row& r) {
       sigset_t blocked;
       sigemptyset(&blocked);
       sigaddset(&blocked, r.pending_stop);
-      sigprocmask(SIG_BLOCK, &blocked, nullptr);
-      raise(r.pending_stop);
+      (void)sigprocmask(SIG_BLOCK, &blocked, nullptr);
+      (void)raise(r.pending_stop);
     }
     execvp(argv[0], argv.data());
     _exit(127);
