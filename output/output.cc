@@ -90,8 +90,9 @@ void start_output_deadline() {
 // feed to standard error, in one write.
 static void say(const char* what, const char* why) {
   char line[OUTPUT_BLOCK];
-  int len = why != nullptr ? snprintf(line, sizeof line, "rcon-script: %s: %s\n", what, why)
-                           : snprintf(line, sizeof line, "rcon-script: %s\n", what);
+  int len = why != nullptr
+                ? snprintf(line, sizeof line, "rcon-script: %s: %s\n", what, why)
+                : snprintf(line, sizeof line, "rcon-script: %s\n", what);
   if (len > 0) (void)write_all(2, line, strlen(line));
 }
 
