@@ -81,26 +81,34 @@ static void heard_report(rcon_link* link, int err) {
   }
 }
 
+// Ties the link's socket to the server. Returns 0, or the system's error.
+static int tie(rcon_link* link) {
+  int err = socket_connect(link->sock, &link->server_addr);
+  link->tied = err == 0;
+  return err;
+}
+
 // Sends the \a len bytes of \a datagram over the tied socket, tying it
 // first if it is not. Returns 0 once it has gone out, or the error of the
 // last try.
 static int send_datagram(rcon_link* link, const char* datagram, size_t len) {
-  if (link->tied) {
-    int err = socket_send(link->sock, datagram, len);
-    if (err == 0) return 0;
-    // A report fails the one send that the system hands it to.
-    if (socket_error_report(err) != REPORT_NONE &&
-        socket_send(link->sock, datagram, len) == 0) {
-      heard_report(link, err);
-      return 0;
-    }
-    // A socket tied while the host had another address fails every send.
-    socket_disconnect(link->sock);
-    link->tied = 0;
+  if (!link->tied) {
+    int err = tie(link);
+    if (err != 0) return err;
   }
-  int err = socket_connect(link->sock, &link->server_addr);
+  int err = socket_send(link->sock, datagram, len);
+  socket_report report = socket_error_report(err);
+  if (err == 0 || report == REPORT_NONE) return err;
+  // A report fails the one send that the system hands it to; only this
+  // side's routing fails a send as unreachable twice.
+  int again = socket_send(link->sock, datagram, len);
+  if (again == 0 || report == REPORT_REFUSED) heard_report(link, err);
+  if (socket_error_report(again) != REPORT_UNREACHABLE) return again;
+  // A socket tied while the host had another address fails every send:
+  // tied afresh, it takes a new address and local port.
+  socket_disconnect(link->sock);
+  err = tie(link);
   if (err != 0) return err;
-  link->tied = 1;
   return socket_send(link->sock, datagram, len);
 }
 
@@ -145,8 +153,9 @@ int rcon_poll(rcon_link* link, int* taken) {
   }
   if (len < 0) return 0;
   (*taken)++;
-  // Anyone else's datagram is skipped, whatever it holds: no stranger can end
-  // a drain and so hold the server's replies back.
+  // The tied socket takes in the server's datagrams alone; should anyone
+  // else's come all the same, it is skipped, whatever it holds, and ends no
+  // drain.
   if (!from_server(&from, &link->server_addr)) return 1;
   link->refusal_said = 0;
   if (len > RCON_RECEIVE_MAX) {
@@ -193,6 +202,9 @@ void rcon_say_losses(rcon_link* link, int at_end) {
   unsigned dropped = due_to_say(&link->dropped, now, at_end);
   if (dropped > 0) say_dropped(dropped);
   unsigned too_long = due_to_say(&link->too_long, now, at_end);
-  if (too_long > 0) say_too_long(too_long, link->too_long_bytes);
+  if (too_long > 0) {
+    say_too_long(too_long, link->too_long_bytes, RCON_RECEIVE_MAX,
+                 RCON_RECEIVE_MAX - RCON_REPLY_HEADER_LEN);
+  }
   if (dropped > 0 || too_long > 0) link->lost = 1;
 }

@@ -57,10 +57,11 @@ void rcon_close(rcon_socket sock);
 /// out (the datagram would not fit in RCON_SEND_MAX bytes, or the system
 /// refuses it), nothing is sent, lost is set, and the reason is said on
 /// standard error: once, until a command goes out again, so that a loop
-/// through a network outage says it once. A send that fails on the tied
-/// socket is tried once more, and then once on a socket tied afresh: the
-/// system may have handed it the report of an earlier command's refusal,
-/// or the host may have changed its address.
+/// through a network outage says it once. A send that the system fails with
+/// a report of an earlier command's refusal (socket_error_report()) says it
+/// as rcon_poll() does, and is tried once more; one that fails as
+/// unreachable twice is tried once more on the socket tied afresh, since
+/// the host may have changed its address.
 void rcon_send(rcon_link* link, const char* command);
 
 /// Takes at most one datagram off the socket without waiting, and prints its

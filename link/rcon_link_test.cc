@@ -26,6 +26,7 @@ TEST(RconOpen, TakesOnlyAPlainAddressAndAPort) {
       {"127.0.0.010:27960", nullptr, 0},  // octal: 127.0.0.8
       {"0x7f.0.0.1:27960", nullptr, 0},
       {"127.0.1:27960", nullptr, 0},  // short forms: 127.0.0.1
+      {"127.1:27960", nullptr, 0},
       {"2130706433:27960", nullptr, 0},
       {"127.0.0.1 x:27960", nullptr, 0},
       {"127..0.1:27960", nullptr, 0},

@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "link/datagram.h"  // the longest datagram taken
 #include "platform/platform.h"
 
 static char block[OUTPUT_BLOCK];
@@ -129,21 +128,21 @@ void say_unreachable(const char* endpoint, const char* why) {
   say(what, why);
 }
 
-void say_too_long(unsigned count, long bytes) {
+void say_too_long(unsigned count, long bytes, int most_bytes, int most_chars) {
   char limit[64];
   (void)snprintf(limit, sizeof limit, "too long to print (at most %d characters)",
-                 RCON_RECEIVE_MAX - RCON_REPLY_HEADER_LEN);
+                 most_chars);
   char message[128];
   if (count > 1) {
     (void)snprintf(message, sizeof message, "%u replies from the server were %s", count,
                    limit);
-  } else if (bytes > RCON_RECEIVE_MAX + 1) {
+  } else if (bytes > most_bytes + 1) {
     (void)snprintf(message, sizeof message,
                    "a reply of %ld bytes from the server was %s", bytes, limit);
   } else {
     (void)snprintf(message, sizeof message,
-                   "a reply of more than %d bytes from the server was %s",
-                   RCON_RECEIVE_MAX, limit);
+                   "a reply of more than %d bytes from the server was %s", most_bytes,
+                   limit);
   }
   say(message, nullptr);
 }

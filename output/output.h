@@ -46,9 +46,10 @@ void say_refused(const char* endpoint, const char* why);
 void say_unreachable(const char* endpoint, const char* why);
 
 /// Says on standard error, in one line, that \a count of the server's
-/// datagrams were too long to print; one was \a bytes long, or more than
-/// RCON_RECEIVE_MAX where \a bytes is RCON_RECEIVE_MAX + 1.
-void say_too_long(unsigned count, long bytes);
+/// datagrams were too long to print: longer than \a most_bytes, which hold
+/// \a most_chars of text. One was \a bytes long; one of \a most_bytes + 1
+/// is said as longer, since the system may have told no more.
+void say_too_long(unsigned count, long bytes, int most_bytes, int most_chars);
 
 /// Writes out what is held: the program is about to sleep, and a reader of a
 /// file or a pipe must not wait meanwhile for a block to fill.

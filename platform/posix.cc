@@ -103,6 +103,7 @@ socket_report socket_error_report(int err) {
       return REPORT_REFUSED;
     case EHOSTUNREACH:
     case ENETUNREACH:
+    case EHOSTDOWN:
       return REPORT_UNREACHABLE;
     default:
       return REPORT_NONE;

@@ -211,7 +211,7 @@ static void sleep_unless_stopped(HANDLE h, DWORD ms) {
 }
 
 // Sleeps up to \a ms, or less once a datagram waits on \a sock; where select()
-// fails at once (a socket that has sent nothing yet is not bound), on the
+// fails at once (a socket that is not tied yet is not bound), on the
 // stop's event instead, so that the wait never spins.
 static void sleep_on_socket(rcon_socket sock, DWORD ms) {
   fd_set readable;

@@ -1,5 +1,5 @@
-// Loopback UDP peers for the tests and the benchmark: the stand-in server
-// and the strangers beside it, and the bytes they exchange with the program.
+// Loopback UDP peers for the tests and the benchmark: the stand-in server,
+// and the bytes it exchanges with the program.
 // They use the program's own socket types, so they build wherever the
 // program does; the socket library must be started.
 #ifndef RCON_TESTS_LOOPBACK_H
