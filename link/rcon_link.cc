@@ -37,6 +37,13 @@ void rcon_keep_password(rcon_link* link, const char* argument) {
   link->password[kept] = '\0';
 }
 
+// Ties the link's socket to the server. Returns 0, or the system's error.
+static int tie(rcon_link* link) {
+  int err = socket_connect(link->sock, &link->server_addr);
+  link->tied = err == 0;
+  return err;
+}
+
 int rcon_open(rcon_link* link, const char* endpoint) {
   // An endpoint that cannot be used leaves nothing to undo.
   if (!read_endpoint(endpoint, &link->server_addr)) return 0;
@@ -47,7 +54,7 @@ int rcon_open(rcon_link* link, const char* endpoint) {
     return 0;
   }
   socket_ask_receive_buffer(link->sock, RCON_RECEIVE_BUFFER);
-  link->tied = socket_connect(link->sock, &link->server_addr) == 0;
+  (void)tie(link);  // if it cannot be tied yet, the first command tries again
   link->lost = 0;
   link->not_sent_said = 0;
   link->refusal_said = 0;
@@ -79,13 +86,6 @@ static void heard_report(rcon_link* link, int err) {
   } else {
     say_unreachable(endpoint, socket_error_text(err));
   }
-}
-
-// Ties the link's socket to the server. Returns 0, or the system's error.
-static int tie(rcon_link* link) {
-  int err = socket_connect(link->sock, &link->server_addr);
-  link->tied = err == 0;
-  return err;
 }
 
 // Sends the \a len bytes of \a datagram over the tied socket, tying it

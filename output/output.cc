@@ -129,21 +129,19 @@ void say_unreachable(const char* endpoint, const char* why) {
 }
 
 void say_too_long(unsigned count, long bytes, int most_bytes, int most_chars) {
-  char limit[64];
-  (void)snprintf(limit, sizeof limit, "too long to print (at most %d characters)",
-                 most_chars);
-  char message[128];
+  char what[64];
   if (count > 1) {
-    (void)snprintf(message, sizeof message, "%u replies from the server were %s", count,
-                   limit);
+    (void)snprintf(what, sizeof what, "%u replies from the server were", count);
   } else if (bytes > most_bytes + 1) {
-    (void)snprintf(message, sizeof message,
-                   "a reply of %ld bytes from the server was %s", bytes, limit);
+    (void)snprintf(what, sizeof what, "a reply of %ld bytes from the server was",
+                   bytes);
   } else {
-    (void)snprintf(message, sizeof message,
-                   "a reply of more than %d bytes from the server was %s", most_bytes,
-                   limit);
+    (void)snprintf(what, sizeof what,
+                   "a reply of more than %d bytes from the server was", most_bytes);
   }
+  char message[128];
+  (void)snprintf(message, sizeof message,
+                 "%s too long to print (at most %d characters)", what, most_chars);
   say(message, nullptr);
 }
 
