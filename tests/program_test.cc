@@ -1,17 +1,16 @@
 // The program as its users meet it: each row starts the real program with a
-// script, against a stand-in server on a loopback port, plays the server and
-// the user while it runs, and checks what the server received, stdout,
-// stderr and the exit status. Only what the in-process tables cannot see is
-// here: the command line, the exit status, signals, FIFOs and loop mode.
+// script, against a stand-in server on a loopback port, and then takes its
+// steps in order: each one thing that the server or the user does, or waits
+// for, every wait bounded. Then the program must end, and stdout, stderr and
+// the exit status are compared; the server must have received nothing more.
+// Only what the in-process tables cannot see is here: the command line, the
+// exit status, signals, FIFOs and loop mode.
 //
-// In args, "$S" stands for the server's ADDRESS:PORT and "$F" for the
-// script: a file that holds script, a FIFO that feed() writes to, or a file
-// that is missing until write_script() makes it. Stdout and stderr are
-// files, which get the program's output in blocks, written out before it
-// sleeps. Each step is one thing that the server or the
-// user does, or waits for: what the server receives and what stdout shows,
-// each wait bounded. Then the program must end, and stdout, stderr and the
-// exit status are compared; the server must have received nothing more.
+// In args, steps and err, "$S" stands for the server's ADDRESS:PORT and "$F"
+// for the script: a file that holds the row's script, a FIFO that FEED
+// writes to, or a file that is missing until WRITE_SCRIPT makes it. Stdout
+// and stderr are files, which get the program's output in blocks, written
+// out before it sleeps.
 //
 // Other builds run the same rows: RCON_TEST_PROGRAM names the program and
 // RCON_TEST_LAUNCHER what starts it: wine for the Windows build, qemu-user
@@ -30,7 +29,6 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -44,135 +42,22 @@ namespace {
 
 enum script_kind { FILE_SCRIPT, FIFO_SCRIPT, NO_SCRIPT };
 
-// Every wait of a row is bounded: by then the program must have done it.
-const int LONGEST_MS = 10000;
-
-// One run of the program, killed if it outlives its row.
-struct run {
-  udp_peer server = udp_peer_open();
-  sockaddr_in client{};  // where the program sends from
-  std::string script = testing::TempDir() + "rcon-row-" + std::to_string(getpid());
-  std::string out = script + ".out", err = script + ".err";
-  int fifo = -1;
-  pid_t pid = 0;
-  int status = -1;
-
-  ~run() {
-    if (pid > 0 && status == -1) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
-    close(fifo);
-    socket_shutdown_close(server.sock);
-    for (const std::string& path : {script, out, err}) (void)remove(path.c_str());
-  }
-
-  // Returns true while the program runs; takes its exit status once it ends.
-  bool running() {
-    if (status == -1 && waitpid(pid, &status, WNOHANG) == pid) return false;
-    return status == -1;
-  }
-
-  // Waits until \a done() is true or the program has ended, for \a limit at
-  // most. Returns done().
-  bool wait_until(
-      const std::function<bool()>& done,
-      std::chrono::duration<double> limit = std::chrono::milliseconds(LONGEST_MS)) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      // Looked at after the end, so that what came just before it counts.
-      bool over = !running() || std::chrono::steady_clock::now() >= until;
-      if (done()) return true;
-      if (over) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
+enum action {
+  GET,           // the server receives the command datagram for text next
+  REPLY,         // the server sends a console-output reply with text
+  FEED,          // the user writes text to the FIFO
+  WRITE_SCRIPT,  // the user makes the missing script, or replaces it, with text
+  INTERRUPT,     // the user presses Ctrl+C
+  SEE,           // stdout so far is text
+  SHOWN_AS,      // the command line, as the process list shows it, ends with text
+  ENDS,          // the program ends within a second
+  RUNS_ON,       // the program is still running a second later
 };
 
-// Returns what the file at \a path holds, without the CRs of Windows.
-std::string text_of(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  std::string meant = text.str();
-  meant.erase(std::remove(meant.begin(), meant.end(), '\r'), meant.end());
-  return meant;
-}
-
-// Returns \a text with each \a name in it replaced by \a value.
-std::string replaced(std::string text, const std::string& name,
-                     const std::string& value) {
-  size_t at = text.find(name);
-  while (at != text.npos) {
-    text.replace(at, name.size(), value);
-    at = text.find(name, at + value.size());
-  }
-  return text;
-}
-
-typedef std::function<void(run*)> step;
-
-// The server receives the command datagram for \a text next.
-step get(const std::string& text) {
-  return [=](run* p) {
-    std::string got;
-    p->wait_until([&] { return udp_receive(p->server, &got, 0, &p->client); });
-    EXPECT_EQ(got, command(text));
-  };
-}
-
-// The server sends a console-output reply with \a text.
-step reply(const std::string& text) {
-  return [=](run* p) { udp_send(p->server, reply_datagram(text), p->client); };
-}
-
-// The user writes \a text to the FIFO.
-step feed(const std::string& text) {
-  return [=](run* p) {
-    ASSERT_EQ(write(p->fifo, text.data(), text.size()), ssize_t(text.size()));
-  };
-}
-
-// The user makes the missing script, or replaces the script, with \a text.
-step write_script(const std::string& text) {
-  return [=](run* p) { std::ofstream(p->script, std::ios::binary) << text; };
-}
-
-step signal(int sig) {
-  return [=](run* p) { kill(p->pid, sig); };
-}
-
-// Stdout so far is \a text.
-step see(const std::string& text) {
-  return [=](run* p) {
-    p->wait_until([&] { return text_of(p->out) == text; });
-    EXPECT_EQ(text_of(p->out), text);
-  };
-}
-
-// The running program's command line, as the process list shows it, ends
-// with \a text, with "$S" and "$F" filled in.
-step command_line_ends(const std::string& text) {
-  return [=](run* p) {
-    std::string shown = text_of("/proc/" + std::to_string(p->pid) + "/cmdline");
-    std::string end =
-        replaced(replaced(text, "$S", endpoint_of(p->server)), "$F", p->script);
-    EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), end.size())), end);
-  };
-}
-
-// The program has ended \a seconds from now; or (runs_for) it has not.
-step ends_within(double seconds) {
-  return [=](run* p) {
-    EXPECT_TRUE(p->wait_until([p] { return !p->running(); },
-                              std::chrono::duration<double>(seconds)));
-  };
-}
-step runs_for(double seconds) {
-  return [=](run* p) {
-    EXPECT_FALSE(p->wait_until([p] { return !p->running(); },
-                               std::chrono::duration<double>(seconds)));
-  };
-}
+struct step {
+  action act;
+  std::string text = "";
+};
 
 // A launcher that cannot run a row: one whose path holds \a launcher ("": any
 // launcher), and why.
@@ -198,7 +83,80 @@ void PrintTo(const row& r, std::ostream* os) {
   *os << r.name;
 }
 
-// Starts the program as \a r says, with "$S" and "$F" filled in.
+// Every wait of a row is bounded: by then the program must have done it.
+const std::chrono::milliseconds LONGEST(10000);
+
+// Returns what the file at \a path holds, without the CRs of Windows.
+std::string text_of(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  std::string meant = text.str();
+  meant.erase(std::remove(meant.begin(), meant.end(), '\r'), meant.end());
+  return meant;
+}
+
+// Returns \a text with each \a name in it replaced by \a value.
+std::string replaced(std::string text, const std::string& name,
+                     const std::string& value) {
+  size_t at = text.find(name);
+  while (at != text.npos) {
+    text.replace(at, name.size(), value);
+    at = text.find(name, at + value.size());
+  }
+  return text;
+}
+
+// One run of the program, killed if it outlives its row.
+struct run {
+  udp_peer server = udp_peer_open();
+  sockaddr_in client{};  // where the program sends from
+  std::string script = testing::TempDir() + "rcon-row-" + std::to_string(getpid());
+  std::string out = script + ".out", err = script + ".err";
+  int fifo = -1;
+  pid_t pid = 0;
+  int status = -1;
+
+  ~run() {
+    if (pid > 0 && status == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    close(fifo);
+    socket_shutdown_close(server.sock);
+    for (const std::string& path : {script, out, err}) (void)remove(path.c_str());
+  }
+
+  // Returns \a text with "$S" and "$F" filled in.
+  std::string filled_in(const std::string& text) const {
+    return replaced(replaced(text, "$S", endpoint_of(server)), "$F", script);
+  }
+
+  // Returns true while the program runs; takes its exit status once it ends.
+  bool running() {
+    if (status == -1 && waitpid(pid, &status, WNOHANG) == pid) return false;
+    return status == -1;
+  }
+
+  // Waits until \a done() is true or the program has ended, for \a limit at
+  // most. Returns done().
+  bool wait_until(const std::function<bool()>& done,
+                  std::chrono::milliseconds limit = LONGEST) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      // Looked at after the end, so that what came just before it counts.
+      bool over = !running() || std::chrono::steady_clock::now() >= until;
+      if (done()) return true;
+      if (over) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  bool ended_within(std::chrono::milliseconds limit) {
+    return wait_until([this] { return !running(); }, limit);
+  }
+};
+
+// Starts the program as \a r says.
 void start(run* p, const row& r) {
   ASSERT_NE(p->server.sock, RCON_NO_SOCKET);
   if (r.script_is == FIFO_SCRIPT) {
@@ -212,15 +170,9 @@ void start(run* p, const row& r) {
     args.push_back(getenv("RCON_TEST_LAUNCHER"));
   const char* program = getenv("RCON_TEST_PROGRAM");
   args.push_back(program != nullptr ? program : RCON_SCRIPT_EXE);
-  std::string endpoint = endpoint_of(p->server);
-  std::transform(r.args.begin(), r.args.end(), std::back_inserter(args),
-                 [&](const std::string& arg) {
-                   return replaced(replaced(arg, "$S", endpoint), "$F", p->script);
-                 });
+  for (const std::string& arg : r.args) args.push_back(p->filled_in(arg));
   std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  std::transform(args.begin(), args.end(), std::back_inserter(argv),
-                 [](std::string& arg) { return &arg[0]; });
+  for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
   const char* out_path = r.stdout_file != nullptr ? r.stdout_file : p->out.c_str();
   int out = open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -244,12 +196,53 @@ void start(run* p, const row& r) {
   if (r.script_is == FIFO_SCRIPT) p->fifo = open(p->script.c_str(), O_RDWR | O_CLOEXEC);
 }
 
+// Takes the step \a s of a row.
+void take(run* p, const step& s) {
+  std::string got;
+  switch (s.act) {
+    case GET:
+      p->wait_until([&] { return udp_receive(p->server, &got, 0, &p->client); });
+      EXPECT_EQ(got, command(s.text));
+      break;
+    case REPLY:
+      udp_send(p->server, reply_datagram(s.text), p->client);
+      break;
+    case FEED:
+      ASSERT_EQ(write(p->fifo, s.text.data(), s.text.size()), ssize_t(s.text.size()));
+      break;
+    case WRITE_SCRIPT:
+      std::ofstream(p->script, std::ios::binary) << s.text;
+      break;
+    case INTERRUPT:
+      kill(p->pid, SIGINT);
+      break;
+    case SEE:
+      p->wait_until([&] { return text_of(p->out) == s.text; });
+      EXPECT_EQ(text_of(p->out), s.text);
+      break;
+    case SHOWN_AS:
+      got = text_of("/proc/" + std::to_string(p->pid) + "/cmdline");
+      got.erase(0, got.size() - std::min(got.size(), p->filled_in(s.text).size()));
+      EXPECT_EQ(got, p->filled_in(s.text));
+      break;
+    case ENDS:
+      EXPECT_TRUE(p->ended_within(std::chrono::milliseconds(1000)));
+      break;
+    case RUNS_ON:
+      EXPECT_FALSE(p->ended_within(std::chrono::milliseconds(1200)));
+      break;
+  }
+}
+
 // ------------------------------------------------------------- The rows
 
 const char* const STOP =
     "echo before\nrcon sync\nwait 2147483647\necho after\nrcon after\n";
 const char* const CANNOT_READ =
     "rcon-script: cannot read $F: No such file or directory\n";
+const char* const NOT_SENT =
+    "rcon-script: command not sent: too long for one datagram\n";
+const std::string TOO_LONG = "rcon " + std::string(1010, 'x') + "\n";
 const char* const NO_PEEK = "wine cannot look into a FIFO without reading it";
 const char* const OWN_COPY = "a launcher keeps a copy of the arguments of its own";
 const char* const LOG = "in a container, standard output is the container's log";
@@ -262,12 +255,10 @@ std::vector<row> rows() {
   return {
     // The command line, and a single run's exit status and output.
     {.name = "ThreeArguments", .args = {"$S", "pw", "once"}, .status = 1},
-    {.name = "SingleRun", .args = {"$S", "pw", "loopy", "$F"},
-     .script = "echo hi\nrcon " + std::string(1010, 'x') + "\nrcon x\n", .steps = {get("x")},
-     .out = "hi\n", .err = "rcon-script: command not sent: too long for one datagram\n",
-     .status = 1},
+    {.name = "SingleRun", .args = once, .script = "echo hi\n" + TOO_LONG + "rcon x\n",
+     .steps = {{GET, "x"}}, .out = "hi\n", .err = NOT_SENT, .status = 1},
     {.name = "LostOutputIsReported", .args = once, .script = "echo lost\nrcon x\n",
-     .stdout_file = "/dev/full", .steps = {get("x")},
+     .stdout_file = "/dev/full", .steps = {{GET, "x"}},
      .err = "rcon-script: write error: No space left on device\n", .status = 1,
      .skipped = {"in-image", LOG}},
     {.name = "ScriptThatCannotBeReadFails", .args = once, .script_is = NO_SCRIPT,
@@ -275,35 +266,33 @@ std::vector<row> rows() {
     // The process list shows every argument but the password, whose bytes
     // are zeros there, and every command still carries it.
     {.name = "ProcessListShowsNoPassword", .args = once, .script = "rcon a\nrcon b\nwait 30\n",
-     .steps = {get("a"), command_line_ends("$S\0\0\0\0once\0$F\0"s), get("b"), signal(SIGINT)},
+     .steps = {{GET, "a"}, {SHOWN_AS, "$S\0\0\0\0once\0$F\0"s}, {GET, "b"}, {INTERRUPT}},
      .skipped = {"", OWN_COPY}},
-    // A stop during set-up ends the run before its first pass, loop mode
-    // or not.
+    // A stop during set-up ends the run before its first pass.
     {.name = "StopDuringSetUpSendsNothing", .args = loop, .script = "rcon a\n",
-     .pending_stop = SIGTERM, .steps = {ends_within(1)}, .skipped = {"", OWN_SIGNALS}},
+     .pending_stop = SIGTERM, .steps = {{ENDS}}, .skipped = {"", OWN_SIGNALS}},
     // A stop: the line in hand is finished, the output written, status 0;
     // what was printed before a wait is written out while it waits, and the
     // longest wait lasts until the stop.
     {.name = "InterruptEndsAWait", .args = once, .script = STOP,
-     .steps = {get("sync"), see("before\n"), signal(SIGINT), ends_within(1)},
-     .out = "before\n"},
+     .steps = {{GET, "sync"}, {SEE, "before\n"}, {INTERRUPT}, {ENDS}}, .out = "before\n"},
     // A script from a FIFO: each line is acted on as it comes, the server's
     // replies are printed while the next is awaited, and a stop ends that
     // wait.
     {.name = "FifoLinesAreActedOnAsTheyCome", .args = once, .script_is = FIFO_SCRIPT,
-     .steps = {feed("rcon one\n"), get("one"), reply("r1\n"), see("r1\n"), feed("echo 2\n"),
-               see("r1\n2\n"), signal(SIGINT), ends_within(1)},
+     .steps = {{FEED, "rcon one\n"}, {GET, "one"}, {REPLY, "r1\n"}, {SEE, "r1\n"},
+               {FEED, "echo 2\n"}, {SEE, "r1\n2\n"}, {INTERRUPT}, {ENDS}},
      .out = "r1\n2\n", .skipped = {"wine", NO_PEEK}},
     // Loop mode: what could not be read or sent is said, and a stop still
     // ends the run with status 0.
     {.name = "LoopReadsTheScriptAfreshEachPass", .args = loop,
-     .script = "\xEF\xBB\xBFrcon a\nrcon " + std::string(1010, 'x') + "\nwait 2\n",
-     .steps = {get("a"), write_script("\xEF\xBB\xBFrcon b\nwait 30\n"), get("b"),
-               signal(SIGINT)},
-     .err = "rcon-script: command not sent: too long for one datagram\n"},
+     .script = "\xEF\xBB\xBFrcon a\n" + TOO_LONG + "wait 2\n",
+     .steps = {{GET, "a"}, {WRITE_SCRIPT, "\xEF\xBB\xBFrcon b\nwait 30\n"}, {GET, "b"},
+               {INTERRUPT}},
+     .err = NOT_SENT},
     {.name = "LoopSaysOnceThatItCannotReadAndKeepsTrying", .args = loop,
      .script_is = NO_SCRIPT,
-     .steps = {runs_for(1.2), write_script("rcon a\nwait 30\n"), get("a"), signal(SIGINT)},
+     .steps = {{RUNS_ON}, {WRITE_SCRIPT, "rcon a\nwait 30\n"}, {GET, "a"}, {INTERRUPT}},
      .err = CANNOT_READ},
   };
   // clang-format on
@@ -324,14 +313,14 @@ TEST_P(Program, Runs) {
   }
   run p;
   ASSERT_NO_FATAL_FAILURE(start(&p, r));
-  for (const step& s : r.steps) ASSERT_NO_FATAL_FAILURE(s(&p));
-  ASSERT_TRUE(p.wait_until([&p] { return !p.running(); })) << "still running";
+  for (const step& s : r.steps) ASSERT_NO_FATAL_FAILURE(take(&p, s));
+  ASSERT_TRUE(p.ended_within(LONGEST)) << "still running";
   int status = WIFEXITED(p.status) ? WEXITSTATUS(p.status) : 128 + WTERMSIG(p.status);
   EXPECT_EQ(status, r.status);
   if (r.stdout_file == nullptr) {
     EXPECT_EQ(text_of(p.out), r.out);
   }
-  EXPECT_EQ(text_of(p.err), replaced(r.err, "$F", p.script));
+  EXPECT_EQ(text_of(p.err), p.filled_in(r.err));
   std::string more;
   EXPECT_FALSE(udp_receive(p.server, &more, 0)) << "also sent: " << more;
 }
