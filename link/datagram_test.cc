@@ -21,6 +21,4 @@ TEST(CommandDatagram, CarriesBothAsTheyStandWholeOrNotAtAll) {
   std::string password(6, 'p');
   EXPECT_EQ(datagram(password, std::string(1005, 'x')).size(), 1024u);
   EXPECT_EQ(datagram(password, std::string(1006, 'x')), "");
-  EXPECT_EQ(datagram(std::string(1011, 'p'), "").size(), 1024u);
-  EXPECT_EQ(datagram(std::string(1012, 'p'), ""), "");
 }

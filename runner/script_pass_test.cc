@@ -2,8 +2,8 @@
 // loopback port. The server has learnt the link's address from a first
 // command, so what it sends before the pass is waiting on the link's socket
 // when a drain looks, and what each drain prints is exact. Only the tests of
-// waits, of a burst, of a refusal and of the pause between passes wait on
-// the clock.
+// waits, of a refusal and of the pause between passes wait on the clock. A
+// burst of replies is the benchmark's to send.
 #include "runner/script_pass.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 #include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "output/output.h"
@@ -103,23 +102,17 @@ TEST_F(ScriptPass, DrainsAfterEveryLine) {
 // A reply too long to print is said on standard error, and ends the drain:
 // the next prints what follows it. The first is said at once, the rest once
 // a minute has passed or at the end, as are datagrams that the system
-// dropped. Only Linux tells how long one was.
+// dropped.
 TEST_F(ScriptPass, SaysThatAReplyWasTooLong) {
-  for (size_t len : {1501, 65000}) udp_send(server, std::string(len, 'x'), client);
+  for (int i = 0; i < 2; i++) udp_send(server, std::string(1501, 'x'), client);
   udp_send(server, reply_datagram("short\n"), client);
   testing::internal::CaptureStderr();
   EXPECT_EQ(printed_by("# a\n# b\n# c\n"), "short\n");
   rcon_say_losses(&link, 1);
-  std::string why =
-      " from the server was too long to print (at most 1490 characters)\n";
-#ifdef __linux__
-  std::string second = "65000 bytes";
-#else
-  std::string second = "more than 1500 bytes";
-#endif
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "rcon-script: a reply of more than 1500 bytes" + why +
-                "rcon-script: a reply of " + second + why);
+  std::string said =
+      "rcon-script: a reply of more than 1500 bytes from the server was too "
+      "long to print (at most 1490 characters)\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), said + said);
   EXPECT_EQ(link.lost, 1);
 }
 
@@ -135,25 +128,15 @@ TEST_F(ScriptPass, CarriesOutCommandsAsTheyStand) {
   EXPECT_EQ(received(), expected);
 }
 
-// A command that cannot go out is said on standard error, once until one
-// goes out again, with the reason: the system's own words when it refuses.
+// A command that cannot go out is said on standard error, with the reason,
+// once until one goes out again.
 TEST_F(ScriptPass, SaysOnceThatACommandCannotGoOut) {
   std::string too_long = "rcon " + std::string(1010, 'x') + "\n";  // 1025 bytes
   testing::internal::CaptureStderr();
-  run(too_long + too_long + "rcon a\n");
-  rcon_socket sock = link.sock;
-  link.sock = RCON_NO_SOCKET;
-  run("rcon b\nrcon c\n");
-  link.sock = sock;
-  run("rcon d\n" + too_long);
-  std::string said = testing::internal::GetCapturedStderr();
-  std::string not_sent = "rcon-script: command not sent: ";
-  std::string too_long_said = not_sent + "too long for one datagram\n";
-  // The system's words for the socket that is none become WHY.
-  size_t why = said.find(not_sent, too_long_said.size()) + not_sent.size();
-  said.replace(why, said.find('\n', why) - why, "WHY");
-  EXPECT_EQ(said, too_long_said + not_sent + "WHY\n" + too_long_said);
-  EXPECT_EQ(received(), (std::vector<std::string>{command("a"), command("d")}));
+  run(too_long + too_long + "rcon a\n" + too_long);
+  std::string said = "rcon-script: command not sent: too long for one datagram\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), said + said);
+  EXPECT_EQ(received(), std::vector<std::string>{command("a")});
   EXPECT_EQ(link.lost, 1);
 }
 
@@ -222,25 +205,6 @@ TEST_F(ScriptPass, WaitsForElapsedTime) {
   EXPECT_GE(monotonic_ms() - pass_began,
             450);  // the clock may be a tick short on Windows
   EXPECT_LT(monotonic_ms() - pass_began, 1000);
-}
-
-// Replies that come faster than the receive buffer holds them are printed
-// as they come: all of them, in order. The buffer here holds some 150 short
-// replies; 600 come within half a second.
-TEST_F(ScriptPass, TakesABurstOfRepliesAsItComes) {
-  socket_ask_receive_buffer(link.sock, 65536);
-  std::string sent;
-  std::thread burst([&] {
-    for (int i = 0; i < 600; i++) {
-      std::string text = "reply " + std::to_string(i) + "\n";
-      udp_send(server, reply_datagram(text), client);
-      sent += text;
-      if (i % 5 == 4) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-  });
-  std::string printed = printed_by("wait 1\n");
-  burst.join();
-  EXPECT_EQ(printed, sent);
 }
 
 // A pass over a script that cannot be read says why; an empty script can be

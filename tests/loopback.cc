@@ -1,9 +1,5 @@
 #include "tests/loopback.h"
 
-#ifndef _WIN32
-#include <sys/select.h>
-#endif
-
 udp_peer udp_peer_open(const char* ip, int port) {
   udp_peer peer = {socket(AF_INET, SOCK_DGRAM, 0), {}};
   peer.addr.sin_family = AF_INET;
@@ -26,13 +22,8 @@ std::string endpoint_of(const udp_peer& peer) {
 }
 
 bool udp_receive(const udp_peer& peer, std::string* data, int ms, sockaddr_in* from) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(peer.sock, &readable);
-  timeval limit = {ms / 1000, static_cast<long>(ms % 1000) * 1000};
-  int ready =
-      select(static_cast<int>(peer.sock) + 1, &readable, nullptr, nullptr, &limit);
-  if (ready <= 0) return false;
+  static volatile sig_atomic_t no_stop = 0;
+  if (wait_for(-1, peer.sock, ms, &no_stop) != WAIT_REPLIES) return false;
   static char buf[65536];
   sockaddr_in source;
   long n = socket_receive(peer.sock, buf, sizeof buf, &source);
