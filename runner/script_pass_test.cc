@@ -2,8 +2,8 @@
 // loopback port. The server has learnt the link's address from a first
 // command, so what it sends before the pass is waiting on the link's socket
 // when a drain looks, and what each drain prints is exact. Only the tests of
-// waits, of a refusal and of the pause between passes wait on the clock. A
-// burst of replies is the benchmark's to send.
+// waits and of a refusal wait on the clock. A burst of replies is the
+// benchmark's to send.
 #include "runner/script_pass.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +75,6 @@ class ScriptPass : public testing::Test {
 // rest to the drain after the echo. Nobody else's datagram reaches the
 // link's socket, which is tied to the server.
 TEST_F(ScriptPass, DrainsAfterEveryLine) {
-  std::string x1490(1490, 'x');
   const struct {
     const char* rule;
     std::vector<std::string> datagrams;
@@ -84,7 +83,6 @@ TEST_F(ScriptPass, DrainsAfterEveryLine) {
       {"a reply is printed up to its zero byte, as it stands",
        {reply_datagram("%s%n a\0b\n"s)},
        "%s%n a1-\n"},
-      {"1490 characters are printed whole", {reply_datagram(x1490)}, x1490 + "1-\n"},
       {"the server's datagrams of other kinds are skipped",
        {"\xFF\xFF\xFF\xFFinfoResponse\n", "\xFF", "\xFF\xFF\xFF\xFFprint"},
        "1-\n"},
@@ -193,18 +191,13 @@ TEST_F(ScriptPass, SaysWhatTheSystemDropped) {
 // A wait's seconds are read as atol() reads them, in 32 bits, and pass on a
 // clock that only moves forward, whatever is done to the time of day:
 // "wait 4294967297" lasts a second. Those that are no positive number end at
-// once. In loop mode the next pass starts half a second after the last began.
+// once.
 TEST_F(ScriptPass, WaitsForElapsedTime) {
   auto start = std::chrono::steady_clock::now();
   run("wait -5\nwait x\nwait \nwait - 1\nwait 0\nwait 4294967297 seconds\n");
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   EXPECT_GT(took.count(), 0.95);
   EXPECT_LT(took.count(), 1.5);
-  long long pass_began = monotonic_ms();
-  pace_passes(&link, pass_began);
-  EXPECT_GE(monotonic_ms() - pass_began,
-            450);  // the clock may be a tick short on Windows
-  EXPECT_LT(monotonic_ms() - pass_began, 1000);
 }
 
 // A pass over a script that cannot be read says why; an empty script can be

@@ -48,15 +48,23 @@ enum action {
   FEED,          // the user writes text to the FIFO
   WRITE_SCRIPT,  // the user makes the missing script, or replaces it, with text
   INTERRUPT,     // the user presses Ctrl+C
+  TERMINATE,     // the system asks the program to stop: SIGTERM
   SEE,           // stdout so far is text
   SHOWN_AS,      // the command line, as the process list shows it, ends with text
-  ENDS,          // the program ends within a second
-  RUNS_ON,       // the program is still running a second later
+  ENDS,          // the program ends within text seconds
+  RUNS_ON,       // the program is still running text seconds later
 };
 
 struct step {
   action act;
   std::string text = "";
+};
+
+// A launcher that cannot run a row: one whose path holds \a launcher ("": any
+// launcher), and why.
+struct skip {
+  const char* launcher;
+  const char* why;
 };
 
 struct row {
@@ -65,15 +73,13 @@ struct row {
   std::string script = "";
   script_kind script_is = FILE_SCRIPT;
   const char* stdout_file = nullptr;  // instead of the row's own, unread
+  bool stdout_stalls = false;         // a pipe of 4 KiB that nobody reads, instead
   int pending_stop = 0;               // a stop signal that waits, blocked, as it starts
   std::vector<step> steps = {};
   std::string out = "";
   std::string err = "";
   int status = 0;
-  // A launcher that cannot run the row: one whose path holds this ("": any
-  // launcher), and why.
-  const char* skipped_by = nullptr;
-  const char* why = nullptr;
+  std::vector<skip> skipped = {};
 };
 void PrintTo(const row& r, std::ostream* os) {
   *os << r.name;
@@ -109,6 +115,7 @@ struct run {
   std::string script = testing::TempDir() + "rcon-row-" + std::to_string(getpid());
   std::string out = script + ".out", err = script + ".err";
   int fifo = -1;
+  int unread = -1;  // the end of a stalled stdout that nobody reads
   pid_t pid = 0;
   int status = -1;
 
@@ -118,6 +125,7 @@ struct run {
       waitpid(pid, &status, 0);
     }
     close(fifo);
+    close(unread);
     socket_shutdown_close(server.sock);
     for (const std::string& path : {script, out, err}) (void)remove(path.c_str());
   }
@@ -171,7 +179,16 @@ void start(run* p, const row& r) {
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
   const char* out_path = r.stdout_file != nullptr ? r.stdout_file : p->out.c_str();
-  int out = open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int out = -1;
+  if (r.stdout_stalls) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_EQ(fcntl(ends[1], F_SETPIPE_SZ, 4096), 4096);  // less than five echoes
+    p->unread = ends[0];
+    out = ends[1];
+  } else {
+    out = open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  }
   int err = open(p->err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   p->pid = fork();
   if (p->pid == 0) {
@@ -190,6 +207,11 @@ void start(run* p, const row& r) {
   close(out);
   close(err);
   if (r.script_is == FIFO_SCRIPT) p->fifo = open(p->script.c_str(), O_RDWR | O_CLOEXEC);
+}
+
+// Returns the seconds that \a text names, in milliseconds.
+std::chrono::milliseconds milliseconds_in(const std::string& text) {
+  return std::chrono::milliseconds(static_cast<long>(std::stod(text) * 1000));
 }
 
 // Takes the step \a s of a row.
@@ -212,6 +234,9 @@ void take(run* p, const step& s) {
     case INTERRUPT:
       kill(p->pid, SIGINT);
       break;
+    case TERMINATE:
+      kill(p->pid, SIGTERM);
+      break;
     case SEE:
       p->wait_until([&] { return text_of(p->out) == s.text; });
       EXPECT_EQ(text_of(p->out), s.text);
@@ -222,10 +247,10 @@ void take(run* p, const step& s) {
       EXPECT_EQ(got, p->filled_in(s.text));
       break;
     case ENDS:
-      EXPECT_TRUE(p->ended_within(std::chrono::milliseconds(1000)));
+      EXPECT_TRUE(p->ended_within(milliseconds_in(s.text)));
       break;
     case RUNS_ON:
-      EXPECT_FALSE(p->ended_within(std::chrono::milliseconds(1200)));
+      EXPECT_FALSE(p->ended_within(milliseconds_in(s.text)));
       break;
   }
 }
@@ -239,6 +264,8 @@ const std::string CANNOT_READ =
 const char* const NOT_SENT =
     "rcon-script: command not sent: too long for one datagram\n";
 const std::string TOO_LONG = "rcon " + std::string(1010, 'x') + "\n";
+const std::string ECHO_1000 = "echo " + std::string(1000, 'x') + "\n";
+const char* const NO_SECOND = "Windows cuts no write short";
 const char* const NO_PEEK = "wine cannot look into a FIFO without reading it";
 const char* const OWN_COPY = "a launcher keeps a copy of the arguments of its own";
 const char* const LOG = "in a container, standard output is the container's log";
@@ -256,36 +283,44 @@ std::vector<row> rows() {
     {.name = "LostOutputIsReported", .args = once, .script = "echo lost\nrcon x\n",
      .stdout_file = "/dev/full", .steps = {{GET, "x"}},
      .err = "rcon-script: write error: No space left on device\n", .status = 1,
-     .skipped_by = "in-image", .why = LOG},
+     .skipped = {{"in-image", LOG}}},
     {.name = "ScriptThatCannotBeReadFails", .args = once, .script_is = NO_SCRIPT,
      .err = CANNOT_READ, .status = 1},
     // The process list shows every argument but the password, whose bytes
     // are zeros there, and every command still carries it.
     {.name = "ProcessListShowsNoPassword", .args = once, .script = "rcon a\nrcon b\nwait 30\n",
      .steps = {{GET, "a"}, {SHOWN_AS, "$S\0\0\0\0once\0$F\0"s}, {GET, "b"}, {INTERRUPT}},
-     .skipped_by = "", .why = OWN_COPY},
-    // A stop during set-up ends the run before its first pass.
+     .skipped = {{"", OWN_COPY}}},
+    // A stop during set-up ends the run before its first pass. SIGABRT asks
+    // for a stop as SIGINT and SIGTERM do.
     {.name = "StopDuringSetUpSendsNothing", .args = loop, .script = "rcon a\n",
-     .pending_stop = SIGTERM, .steps = {{ENDS}}, .skipped_by = "", .why = OWN_SIGNALS},
+     .pending_stop = SIGABRT, .steps = {{ENDS, "1"}}, .skipped = {{"", OWN_SIGNALS}}},
     // A stop: the line in hand is finished, the output written, status 0;
     // what was printed before a wait is written out while it waits, and the
     // longest wait lasts until the stop.
     {.name = "InterruptEndsAWait", .args = once, .script = STOP,
-     .steps = {{GET, "sync"}, {SEE, "before\n"}, {INTERRUPT}, {ENDS}}, .out = "before\n"},
+     .steps = {{GET, "sync"}, {SEE, "before\n"}, {INTERRUPT}, {ENDS, "1"}}, .out = "before\n"},
+    // A stop gives output that nobody takes a second from the first stop,
+    // then says that it was lost.
+    {.name = "StopGivesStalledOutputASecond", .args = once, .script = ECHO_1000 + ECHO_1000 + ECHO_1000 + ECHO_1000 + ECHO_1000 + "wait 30\n",
+     .stdout_stalls = true,
+     .steps = {{RUNS_ON, "0.2"}, {TERMINATE}, {RUNS_ON, "0.6"}, {INTERRUPT}, {ENDS, "0.9"}},
+     .err = "rcon-script: output not taken within a second of the stop: lost\n", .status = 1,
+     .skipped = {{"wine", NO_SECOND}, {"in-image", LOG}}},
     // A script from a FIFO: each line is acted on as it comes, the server's
     // replies are printed while the next is awaited, and a stop ends that
     // wait.
     {.name = "FifoLinesAreActedOnAsTheyCome", .args = once, .script_is = FIFO_SCRIPT,
      .steps = {{FEED, "rcon one\n"}, {GET, "one"}, {REPLY, "r1\n"}, {SEE, "r1\n"},
-               {FEED, "echo 2\n"}, {SEE, "r1\n2\n"}, {INTERRUPT}, {ENDS}},
-     .out = "r1\n2\n", .skipped_by = "wine", .why = NO_PEEK},
+               {FEED, "echo 2\n"}, {SEE, "r1\n2\n"}, {INTERRUPT}, {ENDS, "1"}},
+     .out = "r1\n2\n", .skipped = {{"wine", NO_PEEK}}},
     // Loop mode: what could not be read or sent is said, once, and a stop
     // still ends the run with status 0. Each pass reads the script afresh,
     // half a second after the last began.
     {.name = "LoopKeepsTryingAndReadsTheScriptAfreshEachPass", .args = loop,
      .script_is = NO_SCRIPT,
-     .steps = {{RUNS_ON}, {WRITE_SCRIPT, TOO_LONG + "rcon a\n"}, {GET, "a"},
-               {WRITE_SCRIPT, "rcon b\n"}, {GET, "b"}, {GET, "b"}, {INTERRUPT}},
+     .steps = {{RUNS_ON, "1.2"}, {WRITE_SCRIPT, TOO_LONG + "rcon a\n"}, {GET, "a"},
+               {WRITE_SCRIPT, "rcon b\n"}, {GET, "b"}, {RUNS_ON, "0.3"}, {GET, "b"}, {INTERRUPT}},
      .err = CANNOT_READ + NOT_SENT},
   };
   // clang-format on
@@ -296,9 +331,9 @@ class Program : public testing::TestWithParam<row> {};
 TEST_P(Program, Runs) {
   const row& r = GetParam();
   const char* launcher = getenv("RCON_TEST_LAUNCHER");
-  if (r.why != nullptr && launcher != nullptr &&
-      strstr(launcher, r.skipped_by) != nullptr) {
-    GTEST_SKIP() << r.why;
+  for (const skip& k : r.skipped) {
+    if (launcher != nullptr && strstr(launcher, k.launcher) != nullptr)
+      GTEST_SKIP() << k.why;
   }
   run p;
   ASSERT_NO_FATAL_FAILURE(start(&p, r));
@@ -306,9 +341,7 @@ TEST_P(Program, Runs) {
   ASSERT_TRUE(p.ended_within(LONGEST)) << "still running";
   int status = WIFEXITED(p.status) ? WEXITSTATUS(p.status) : 128 + WTERMSIG(p.status);
   EXPECT_EQ(status, r.status);
-  if (r.stdout_file == nullptr) {
-    EXPECT_EQ(text_of(p.out), r.out);
-  }
+  EXPECT_EQ(text_of(p.out), r.out);
   EXPECT_EQ(text_of(p.err), p.filled_in(r.err));
   std::string more;
   EXPECT_FALSE(udp_receive(p.server, &more, 0)) << "also sent: " << more;
