@@ -9,10 +9,9 @@
 #include "fuzz/script_reader_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() /
-       ("rcon-script-reader-fuzz-" + std::to_string(getpid())))
-          .string();
+  static const std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("rcon-script-reader-fuzz-" + std::to_string(getpid()));
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   bool same = reader_lines(path.c_str()) == model_lines(data, size);

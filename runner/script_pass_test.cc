@@ -126,18 +126,6 @@ TEST_F(ScriptPass, CarriesOutCommandsAsTheyStand) {
   EXPECT_EQ(received(), expected);
 }
 
-// A command that cannot go out is said on standard error, with the reason,
-// once until one goes out again.
-TEST_F(ScriptPass, SaysOnceThatACommandCannotGoOut) {
-  std::string too_long = "rcon " + std::string(1010, 'x') + "\n";  // 1025 bytes
-  testing::internal::CaptureStderr();
-  run(too_long + too_long + "rcon a\n" + too_long);
-  std::string said = "rcon-script: command not sent: too long for one datagram\n";
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), said + said);
-  EXPECT_EQ(received(), std::vector<std::string>{command("a")});
-  EXPECT_EQ(link.lost, 1);
-}
-
 #ifndef _WIN32
 // A port where nothing listens refuses each command, and the system hands
 // the refusal back to the next receive or send: it is said once, until the

@@ -28,8 +28,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <functional>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +40,7 @@ using namespace std::string_literals;
 namespace {
 
 enum script_kind { FILE_SCRIPT, FIFO_SCRIPT, NO_SCRIPT };
+enum stdout_kind { STDOUT_FILE, FULL_DISK, STALLED_PIPE };  // a pipe of 4 KiB, unread
 
 enum action {
   GET,           // the server receives the command datagram for text next
@@ -72,29 +72,25 @@ struct row {
   std::vector<std::string> args;
   std::string script = "";
   script_kind script_is = FILE_SCRIPT;
-  const char* stdout_file = nullptr;  // instead of the row's own, unread
-  bool stdout_stalls = false;         // a pipe of 4 KiB that nobody reads, instead
-  int pending_stop = 0;               // a stop signal that waits, blocked, as it starts
+  stdout_kind stdout_is = STDOUT_FILE;
+  int pending_stop = 0;  // a stop signal that waits, blocked, as it starts
   std::vector<step> steps = {};
   std::string out = "";
   std::string err = "";
   int status = 0;
   std::vector<skip> skipped = {};
 };
-void PrintTo(const row& r, std::ostream* os) {
-  *os << r.name;
-}
 
 // Every wait of a row is bounded: by then the program must have done it.
 const std::chrono::milliseconds LONGEST(10000);
 
 // Returns what the file at \a path holds, without the CRs of Windows.
 std::string text_of(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  std::string meant = text.str();
-  meant.erase(std::remove(meant.begin(), meant.end(), '\r'), meant.end());
-  return meant;
+  std::ifstream file(path, std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(file),
+                   std::istreambuf_iterator<char>()};
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
 }
 
 // Returns \a text with each \a name in it replaced by \a value.
@@ -143,8 +139,8 @@ struct run {
 
   // Waits until \a done() is true or the program has ended, for \a limit at
   // most. Returns done().
-  bool wait_until(const std::function<bool()>& done,
-                  std::chrono::milliseconds limit = LONGEST) {
+  template <typename condition>
+  bool wait_until(condition done, std::chrono::milliseconds limit = LONGEST) {
     auto until = std::chrono::steady_clock::now() + limit;
     for (;;) {
       // Looked at after the end, so that what came just before it counts.
@@ -163,12 +159,11 @@ struct run {
 // Starts the program as \a r says.
 void start(run* p, const row& r) {
   ASSERT_NE(p->server.sock, RCON_NO_SOCKET);
-  if (r.script_is == FIFO_SCRIPT) {
-    ASSERT_EQ(mkfifo(p->script.c_str(), 0644), 0);  // as a file, for any user
-  }
-  if (r.script_is == FILE_SCRIPT) {
+  // Readable by any user, as a file; a FIFO that is not made fails the row's
+  // first feed.
+  if (r.script_is == FIFO_SCRIPT) (void)mkfifo(p->script.c_str(), 0644);
+  if (r.script_is == FILE_SCRIPT)
     std::ofstream(p->script, std::ios::binary) << r.script;
-  }
   std::vector<std::string> args;
   if (getenv("RCON_TEST_LAUNCHER") != nullptr)
     args.push_back(getenv("RCON_TEST_LAUNCHER"));
@@ -178,12 +173,12 @@ void start(run* p, const row& r) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
-  const char* out_path = r.stdout_file != nullptr ? r.stdout_file : p->out.c_str();
+  const char* out_path = r.stdout_is == FULL_DISK ? "/dev/full" : p->out.c_str();
   int out = -1;
-  if (r.stdout_stalls) {
+  if (r.stdout_is == STALLED_PIPE) {
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    ASSERT_EQ(fcntl(ends[1], F_SETPIPE_SZ, 4096), 4096);  // less than five echoes
+    ASSERT_EQ(fcntl(ends[1], F_SETPIPE_SZ, 4096), 4096);
     p->unread = ends[0];
     out = ends[1];
   } else {
@@ -257,11 +252,9 @@ void take(run* p, const step& s) {
 
 // ------------------------------------------------------------- The rows
 
-const char* const STOP =
-    "echo before\nrcon sync\nwait 2147483647\necho after\nrcon after\n";
 const std::string CANNOT_READ =
     "rcon-script: cannot read $F: No such file or directory\n";
-const char* const NOT_SENT =
+const std::string NOT_SENT =
     "rcon-script: command not sent: too long for one datagram\n";
 const std::string TOO_LONG = "rcon " + std::string(1010, 'x') + "\n";
 const std::string ECHO_1000 = "echo " + std::string(1000, 'x') + "\n";
@@ -278,10 +271,12 @@ std::vector<row> rows() {
   return {
     // The command line, and a single run's exit status and output.
     {.name = "ThreeArguments", .args = {"$S", "pw", "once"}, .status = 1},
-    {.name = "SingleRun", .args = once, .script = "echo hi\n" + TOO_LONG + "rcon x\n",
-     .steps = {{GET, "x"}}, .out = "hi\n", .err = NOT_SENT, .status = 1},
+    // A command that cannot go out is said, once until one goes out again.
+    {.name = "SingleRun", .args = once,
+     .script = "echo hi\n" + TOO_LONG + TOO_LONG + "rcon x\n" + TOO_LONG,
+     .steps = {{GET, "x"}}, .out = "hi\n", .err = NOT_SENT + NOT_SENT, .status = 1},
     {.name = "LostOutputIsReported", .args = once, .script = "echo lost\nrcon x\n",
-     .stdout_file = "/dev/full", .steps = {{GET, "x"}},
+     .stdout_is = FULL_DISK, .steps = {{GET, "x"}},
      .err = "rcon-script: write error: No space left on device\n", .status = 1,
      .skipped = {{"in-image", LOG}}},
     {.name = "ScriptThatCannotBeReadFails", .args = once, .script_is = NO_SCRIPT,
@@ -298,12 +293,14 @@ std::vector<row> rows() {
     // A stop: the line in hand is finished, the output written, status 0;
     // what was printed before a wait is written out while it waits, and the
     // longest wait lasts until the stop.
-    {.name = "InterruptEndsAWait", .args = once, .script = STOP,
+    {.name = "InterruptEndsAWait", .args = once,
+     .script = "echo before\nrcon sync\nwait 2147483647\necho after\nrcon after\n",
      .steps = {{GET, "sync"}, {SEE, "before\n"}, {INTERRUPT}, {ENDS, "1"}}, .out = "before\n"},
     // A stop gives output that nobody takes a second from the first stop,
     // then says that it was lost.
-    {.name = "StopGivesStalledOutputASecond", .args = once, .script = ECHO_1000 + ECHO_1000 + ECHO_1000 + ECHO_1000 + ECHO_1000 + "wait 30\n",
-     .stdout_stalls = true,
+    {.name = "StopGivesStalledOutputASecond", .args = once,
+     .script = ECHO_1000 + ECHO_1000 + ECHO_1000 + ECHO_1000 + ECHO_1000 + "wait 30\n",
+     .stdout_is = STALLED_PIPE,
      .steps = {{RUNS_ON, "0.2"}, {TERMINATE}, {RUNS_ON, "0.6"}, {INTERRUPT}, {ENDS, "0.9"}},
      .err = "rcon-script: output not taken within a second of the stop: lost\n", .status = 1,
      .skipped = {{"wine", NO_SECOND}, {"in-image", LOG}}},
@@ -320,7 +317,8 @@ std::vector<row> rows() {
     {.name = "LoopKeepsTryingAndReadsTheScriptAfreshEachPass", .args = loop,
      .script_is = NO_SCRIPT,
      .steps = {{RUNS_ON, "1.2"}, {WRITE_SCRIPT, TOO_LONG + "rcon a\n"}, {GET, "a"},
-               {WRITE_SCRIPT, "rcon b\n"}, {GET, "b"}, {RUNS_ON, "0.3"}, {GET, "b"}, {INTERRUPT}},
+               {WRITE_SCRIPT, "rcon b\n"}, {GET, "b"}, {RUNS_ON, "0.3"}, {GET, "b"},
+               {INTERRUPT}},
      .err = CANNOT_READ + NOT_SENT},
   };
   // clang-format on
