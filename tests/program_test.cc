@@ -271,8 +271,10 @@ std::vector<row> rows() {
   std::string echo_1000 = "echo " + std::string(1000, 'x') + "\n";
   // clang-format off
   return {
-    // The command line, and a single run's exit status and output.
+    // The command line, and a single run's exit status and output: wrong
+    // usage and an address that cannot be used end at once, silently.
     {.name = "ThreeArguments", .args = {"$S", "pw", "once"}, .status = 1},
+    {.name = "AddressThatCannotBeUsed", .args = {"0.0.0.0:1", "pw", "once", "$F"}, .status = 1},
     // A command that cannot go out is said, once until one goes out again.
     {.name = "SingleRun", .args = once,
      .script = "echo hi\n" + too_long + too_long + "rcon x\n" + too_long,
