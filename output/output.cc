@@ -95,9 +95,11 @@ static void say(const char* what, const char* why) {
   if (len > 0) (void)write_all(2, line, strlen(line));
 }
 
+// A path is cut short where the whole line would not fit, so that the reason
+// and the line feed always come.
 void say_cannot_read(const char* path, const char* why) {
   char what[OUTPUT_BLOCK];
-  (void)snprintf(what, sizeof what, "cannot read %s", path);
+  (void)snprintf(what, sizeof what, "cannot read %.3000s", path);
   say(what, why);
 }
 

@@ -20,6 +20,16 @@ static int unread_within(int fd, int ms) {
   return bytes;
 }
 
+// A message is one line, whatever the script's path: a path too long for it
+// is cut short, not the reason.
+TEST(Output, SaysWhyAScriptCannotBeReadInOneLine) {
+  testing::internal::CaptureStderr();
+  say_cannot_read(std::string(5000, 'a').c_str(), "No such file or directory");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "rcon-script: cannot read " + std::string(3000, 'a') +
+                ": No such file or directory\n");
+}
+
 // A terminal and the systemd journal, which JOURNAL_STREAM names, get each
 // print at once, in one write; any other pipe, or a file, gets blocks,
 // written out at the end.
