@@ -4,13 +4,14 @@
 // for, every wait bounded. Then the program must end, and stdout, stderr and
 // the exit status are compared; the server must have received nothing more.
 // Only what the in-process tables cannot see is here: the command line, the
-// exit status, signals, FIFOs and loop mode.
+// exit status, signals and the stop's second for output, FIFOs and loop mode.
 //
 // In args, steps and err, "$S" stands for the server's ADDRESS:PORT and "$F"
 // for the script: a file that holds the row's script, a FIFO that FEED
 // writes to, or a file that is missing until WRITE_SCRIPT makes it. Stdout
-// and stderr are files, which get the program's output in blocks, written
-// out before it sleeps.
+// (unless the row makes it a full disk or a stalled pipe) and stderr are
+// files, which get the program's output in blocks, written out before it
+// sleeps.
 //
 // Other builds run the same rows: RCON_TEST_PROGRAM names the program and
 // RCON_TEST_LAUNCHER what starts it: wine for the Windows build, qemu-user
@@ -176,7 +177,6 @@ void start(run* p, const row& r) {
   std::transform(args.begin(), args.end(), std::back_inserter(argv),
                  [](std::string& arg) { return &arg[0]; });
   argv.push_back(nullptr);
-  const char* out_path = r.stdout_is == FULL_DISK ? "/dev/full" : p->out.c_str();
   int out = -1;
   if (r.stdout_is == STALLED_PIPE) {
     int ends[2];
@@ -185,7 +185,8 @@ void start(run* p, const row& r) {
     p->unread = ends[0];
     out = ends[1];
   } else {
-    out = open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const char* path = r.stdout_is == FULL_DISK ? "/dev/full" : p->out.c_str();
+    out = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   }
   int err = open(p->err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   p->pid = fork();
